@@ -1,0 +1,135 @@
+#include "clog/clog.h"
+
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+void default_v_log(void *, clog *, const char *format, va_list args) {
+    vfprintf(stdout, format, args);
+    fflush(stdout);
+}
+
+void default_de_log(void *, clog *, const char *format, va_list args) {
+    vfprintf(stderr, format, args);
+    fflush(stderr);
+}
+
+clog default_log = {1, 0, 0, 0, {0}, nullptr, default_v_log, default_de_log, default_de_log};
+clog *const glog = &default_log;
+
+clog *new_clog(clog *log, int32_t verb, int32_t debug, void *context) {
+    if (log != nullptr) {
+        log->refcount++;
+        return log;
+    }
+    auto *made = static_cast<clog *>(calloc(1, sizeof(clog)));
+    if (made == nullptr) {
+        cloge(glog, 1, "new_clog: malloc failed, call exit1\n");
+        exit(1);
+    }
+    made->refcount = 1;
+    made->verb = verb;
+    made->debug = debug;
+    made->reserved = 0;
+    made->reserved_text[0] = '\0';
+    made->context = context;
+    made->v_log = default_v_log;
+    made->d_log = default_de_log;
+    made->e_log = default_de_log;
+    return made;
+}
+
+clog *new_clog_default(clog *log) { return new_clog(log, 0, 0, nullptr); }
+
+int32_t clog_del(clog *log) {
+    if (log == nullptr) return 0;
+    if (--log->refcount <= 0) free(log);
+    return 0;
+}
+
+void clog_set_debug(clog *log, int32_t level) {
+    if (log != nullptr) log->debug = level;
+}
+
+void clog_set_verb(clog *log, int32_t level) {
+    if (log != nullptr) log->verb = level;
+}
+
+void clogv(clog *log, int32_t level, const char *format, ...) {
+    if (log == nullptr || level > log->verb) return;
+    va_list args;
+    va_start(args, format);
+    log->v_log(log->context, log, format, args);
+    va_end(args);
+}
+
+void clogd(clog *log, int32_t level, const char *format, ...) {
+    if (log == nullptr || level > log->debug) return;
+    va_list args;
+    va_start(args, format);
+    log->d_log(log->context, log, format, args);
+    va_end(args);
+}
+
+void cloge(clog *log, int32_t, const char *format, ...) {
+    if (log == nullptr) return;
+    va_list args;
+    va_start(args, format);
+    log->e_log(log->context, log, format, args);
+    va_end(args);
+}
+
+namespace {
+
+constexpr size_t kDumpLineSize = 200;
+// A full line with an eight-digit address takes 77 characters besides the
+// prefix, and one more is the terminator.
+constexpr size_t kDumpMaxPrefix = kDumpLineSize - 77 - 1;
+
+// Appends formatted text to a fixed line buffer, never past its end.
+struct dump_line {
+    char text[kDumpLineSize];
+    size_t used = 0;
+
+    void reset() {
+        used = 0;
+        text[0] = '\0';
+    }
+    void append(const char *format, ...) CLOG_PRINTF(2, 3) {
+        va_list args;
+        va_start(args, format);
+        int n = vsnprintf(text + used, sizeof text - used, format, args);
+        va_end(args);
+        if (n > 0) used += std::min(static_cast<size_t>(n), sizeof text - 1 - used);
+    }
+};
+
+}  // namespace
+
+void dump_bytes(clog *log, const char *prefix, const void *data, int32_t base, int32_t length) {
+    if (length <= 0) return;
+    if (prefix == nullptr) prefix = "";
+    const int prefix_len = static_cast<int>(strnlen(prefix, kDumpMaxPrefix));
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    dump_line line;
+    line.reset();
+    for (int32_t i = 0; i < length; i++) {
+        if (i % 16 == 0) {
+            line.append("%.*s%04x:", prefix_len, prefix, static_cast<unsigned>(i + base));
+        }
+        line.append(" %02x", bytes[i]);
+        if (i + 1 == length || (i + 1) % 16 == 0) {
+            const int32_t line_start = i - i % 16;
+            for (int32_t missing = i % 16 + 1; missing < 16; missing++) line.append("   ");
+            line.append("  ");
+            for (int32_t j = line_start; j <= i; j++) {
+                const unsigned char c = bytes[j];
+                line.append("%c", (c >= 0x20 && c < 0x7f) ? c : '.');
+            }
+            line.append("\n");
+            clogd(log, 0, "%s", line.text);
+            line.reset();
+        }
+    }
+}

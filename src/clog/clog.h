@@ -1,0 +1,71 @@
+// Log channel: one record with two thresholds and three output functions.
+// Every module of the library writes through the static channel `glog`.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+#if defined(__GNUC__)
+#define CLOG_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
+#else
+#define CLOG_PRINTF(fmt_index, first_arg)
+#endif
+
+struct clog;
+
+// An output function writes the formatted message unchanged (no prefix, no
+// line end added); `context` is the channel's own context pointer.
+typedef void (*clog_output_fn)(void *context, clog *log, const char *format, va_list args);
+
+struct clog {
+    int32_t refcount;
+    int32_t verb;   // clogv passes levels <= verb
+    int32_t debug;  // clogd passes levels <= debug
+    int32_t reserved;
+    char reserved_text[512];
+    void *context;
+    clog_output_fn v_log;
+    clog_output_fn d_log;
+    clog_output_fn e_log;
+};
+
+// Standard output, flushed after each message.
+void default_v_log(void *context, clog *log, const char *format, va_list args);
+// Standard error, flushed after each message.
+void default_de_log(void *context, clog *log, const char *format, va_list args);
+
+// The library's one channel and the pointer every module logs through.
+extern clog default_log;
+extern clog *const glog;
+
+// Returns `log` with one more holder, or a new channel when `log` is null.
+// Ends the process with exit status 1 when no memory can be had.
+clog *new_clog(clog *log, int32_t verb, int32_t debug, void *context);
+clog *new_clog_default(clog *log);
+// Drops one holder; frees the record when none is left. Always 0.
+int32_t clog_del(clog *log);
+
+void clog_set_debug(clog *log, int32_t level);
+void clog_set_verb(clog *log, int32_t level);
+
+void clogv(clog *log, int32_t level, const char *format, ...) CLOG_PRINTF(3, 4);
+void clogd(clog *log, int32_t level, const char *format, ...) CLOG_PRINTF(3, 4);
+void cloge(clog *log, int32_t level, const char *format, ...) CLOG_PRINTF(3, 4);
+
+// Hex dump at debug level 0, sixteen bytes a line: "<prefix><addr>: xx xx ..  chars\n".
+// A prefix longer than the line buffer allows is cut to fit.
+void dump_bytes(clog *log, const char *prefix, const void *data, int32_t base, int32_t length);
+
+// Saves glog's debug threshold, sets a new one, and puts the saved value back
+// when it goes out of scope.
+class clog_debug_override {
+public:
+    clog_debug_override(clog *log, int32_t level) : log_(log), saved_(log->debug) { log->debug = level; }
+    ~clog_debug_override() { log_->debug = saved_; }
+    clog_debug_override(const clog_debug_override &) = delete;
+    clog_debug_override &operator=(const clog_debug_override &) = delete;
+
+private:
+    clog *log_;
+    int32_t saved_;
+};
