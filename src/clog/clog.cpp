@@ -84,8 +84,8 @@ namespace {
 
 constexpr size_t kDumpLineSize = 200;
 // A full line with an eight-digit address takes 77 characters besides the
-// prefix, and one more is the terminator.
-constexpr size_t kDumpMaxPrefix = kDumpLineSize - 77 - 1;
+// prefix, its terminator included; longer prefixes are cut to fit.
+constexpr size_t kDumpMaxPrefix = kDumpLineSize - 77;
 
 // Appends formatted text to a fixed line buffer, never past its end.
 struct dump_line {

@@ -95,6 +95,7 @@ struct state {
     std::deque<exchange_step> script;
     std::vector<std::string> mismatches;  // writes that did not match the script
     std::string written;                  // every byte written, in order
+    std::string pending_host;             // written bytes not yet matched to a step
 
     // Record.
     std::vector<call> calls;

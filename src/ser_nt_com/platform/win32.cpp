@@ -1,0 +1,152 @@
+// Win32 backend: the communications and registry calls, passed through.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "ser_nt_com/platform/ser_platform.h"
+
+namespace {
+
+HANDLE as_handle(ser_handle handle) { return static_cast<HANDLE>(handle); }
+
+bool win32_open(const char *port_name, char *path, size_t path_size, ser_handle *handle) {
+    // The device namespace reaches COM10 and above as well as COM1..COM9.
+    snprintf(path, path_size, "\\\\.\\%s", port_name);
+    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    *handle = h;
+    return true;
+}
+
+void win32_close(ser_handle handle) { CloseHandle(as_handle(handle)); }
+
+bool win32_get_state(ser_handle handle, ser_dcb *out) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(as_handle(handle), &dcb)) return false;
+    out->BaudRate = dcb.BaudRate;
+    out->fBinary = dcb.fBinary;
+    out->fParity = dcb.fParity;
+    out->fOutxCtsFlow = dcb.fOutxCtsFlow;
+    out->fOutxDsrFlow = dcb.fOutxDsrFlow;
+    out->fDtrControl = dcb.fDtrControl;
+    out->fDsrSensitivity = dcb.fDsrSensitivity;
+    out->fTXContinueOnXoff = dcb.fTXContinueOnXoff;
+    out->fOutX = dcb.fOutX;
+    out->fInX = dcb.fInX;
+    out->fErrorChar = dcb.fErrorChar;
+    out->fNull = dcb.fNull;
+    out->fRtsControl = dcb.fRtsControl;
+    out->fAbortOnError = dcb.fAbortOnError;
+    out->XonLim = dcb.XonLim;
+    out->XoffLim = dcb.XoffLim;
+    out->ByteSize = dcb.ByteSize;
+    out->Parity = dcb.Parity;
+    out->StopBits = dcb.StopBits;
+    out->XonChar = dcb.XonChar;
+    out->XoffChar = dcb.XoffChar;
+    out->ErrorChar = dcb.ErrorChar;
+    out->EofChar = dcb.EofChar;
+    out->EvtChar = dcb.EvtChar;
+    return true;
+}
+
+bool win32_set_state(ser_handle handle, const ser_dcb *in) {
+    // The fields not carried in ser_dcb are reserved and must be zero.
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = in->BaudRate;
+    dcb.fBinary = in->fBinary;
+    dcb.fParity = in->fParity;
+    dcb.fOutxCtsFlow = in->fOutxCtsFlow;
+    dcb.fOutxDsrFlow = in->fOutxDsrFlow;
+    dcb.fDtrControl = in->fDtrControl;
+    dcb.fDsrSensitivity = in->fDsrSensitivity;
+    dcb.fTXContinueOnXoff = in->fTXContinueOnXoff;
+    dcb.fOutX = in->fOutX;
+    dcb.fInX = in->fInX;
+    dcb.fErrorChar = in->fErrorChar;
+    dcb.fNull = in->fNull;
+    dcb.fRtsControl = in->fRtsControl;
+    dcb.fAbortOnError = in->fAbortOnError;
+    dcb.XonLim = in->XonLim;
+    dcb.XoffLim = in->XoffLim;
+    dcb.ByteSize = in->ByteSize;
+    dcb.Parity = in->Parity;
+    dcb.StopBits = in->StopBits;
+    dcb.XonChar = in->XonChar;
+    dcb.XoffChar = in->XoffChar;
+    dcb.ErrorChar = in->ErrorChar;
+    dcb.EofChar = in->EofChar;
+    dcb.EvtChar = in->EvtChar;
+    return SetCommState(as_handle(handle), &dcb) != 0;
+}
+
+void win32_purge(ser_handle handle, uint32_t flags) { PurgeComm(as_handle(handle), flags); }
+
+bool win32_set_timeouts(ser_handle handle, const ser_timeouts *t) {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = t->ReadIntervalTimeout;
+    timeouts.ReadTotalTimeoutMultiplier = t->ReadTotalTimeoutMultiplier;
+    timeouts.ReadTotalTimeoutConstant = t->ReadTotalTimeoutConstant;
+    timeouts.WriteTotalTimeoutMultiplier = t->WriteTotalTimeoutMultiplier;
+    timeouts.WriteTotalTimeoutConstant = t->WriteTotalTimeoutConstant;
+    return SetCommTimeouts(as_handle(handle), &timeouts) != 0;
+}
+
+bool win32_read(ser_handle handle, void *buffer, uint32_t count, uint32_t *got) {
+    DWORD n = 0;
+    const BOOL ok = ReadFile(as_handle(handle), buffer, count, &n, nullptr);
+    *got = n;
+    return ok != 0;
+}
+
+bool win32_write(ser_handle handle, const void *data, uint32_t count, uint32_t *written) {
+    DWORD n = 0;
+    const BOOL ok = WriteFile(as_handle(handle), data, count, &n, nullptr);
+    *written = n;
+    return ok != 0;
+}
+
+bool win32_clear_error(ser_handle handle, uint32_t *errors) {
+    DWORD flags = 0;
+    if (!ClearCommError(as_handle(handle), &flags, nullptr)) return false;
+    *errors = flags;
+    return true;
+}
+
+uint32_t win32_last_error() { return GetLastError(); }
+
+int32_t win32_list_open(ser_list_key *key) {
+    HKEY opened = nullptr;
+    const LONG result =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &opened);
+    *key = opened;
+    return result;
+}
+
+int32_t win32_list_value(ser_list_key key, uint32_t index, char *name, uint32_t *name_size,
+                         uint32_t *type, uint8_t *data, uint32_t *data_size) {
+    DWORD name_len = *name_size;
+    DWORD data_len = *data_size;
+    DWORD value_type = 0;
+    const LONG result = RegEnumValueA(static_cast<HKEY>(key), index, name, &name_len, nullptr,
+                                      &value_type, data, &data_len);
+    *name_size = name_len;
+    *data_size = data_len;
+    *type = value_type;
+    return result;
+}
+
+int32_t win32_list_close(ser_list_key key) { return RegCloseKey(static_cast<HKEY>(key)); }
+
+const ser_platform_ops kWin32Ops = {
+    "win32",           win32_open,      win32_close,      win32_get_state, win32_set_state,
+    win32_purge,       win32_set_timeouts, win32_read,    win32_write,     win32_clear_error,
+    win32_last_error,  win32_list_open, win32_list_value, win32_list_close,
+};
+
+}  // namespace
+
+const ser_platform_ops *ser_platform_native() { return &kWin32Ops; }

@@ -1,0 +1,80 @@
+// Captures what the library writes through its log channel, per stream,
+// and restores the channel when the capture ends.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "clog/clog.h"
+
+class log_capture {
+public:
+    explicit log_capture(int32_t debug_level = 8) : saved_(default_log) {
+        current_ = this;
+        default_log.debug = debug_level;
+        default_log.v_log = &log_capture::to_verbose;
+        default_log.d_log = &log_capture::to_debug;
+        default_log.e_log = &log_capture::to_error;
+    }
+    ~log_capture() {
+        default_log = saved_;
+        current_ = nullptr;
+    }
+    log_capture(const log_capture &) = delete;
+    log_capture &operator=(const log_capture &) = delete;
+
+    // Each message as written, in order.
+    const std::vector<std::string> &debug() const { return debug_; }
+    const std::vector<std::string> &errors() const { return errors_; }
+    const std::vector<std::string> &verbose() const { return verbose_; }
+    // Every message of both streams that go to standard error, in order.
+    const std::vector<std::string> &all() const { return all_; }
+    std::string error_text() const { return join(errors_); }
+    std::string debug_text() const { return join(debug_); }
+    bool has_debug(const std::string &line) const { return contains(debug_, line); }
+    bool has_error(const std::string &line) const { return contains(errors_, line); }
+    void clear() {
+        debug_.clear();
+        errors_.clear();
+        verbose_.clear();
+        all_.clear();
+    }
+
+private:
+    static std::string format(const char *fmt, va_list args) {
+        va_list copy;
+        va_copy(copy, args);
+        const int n = vsnprintf(nullptr, 0, fmt, copy);
+        va_end(copy);
+        std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+        vsnprintf(out.data(), out.size() + 1, fmt, args);
+        return out;
+    }
+    static void to_verbose(void *, clog *, const char *fmt, va_list args) {
+        current_->verbose_.push_back(format(fmt, args));
+    }
+    static void to_debug(void *, clog *, const char *fmt, va_list args) {
+        current_->debug_.push_back(format(fmt, args));
+        current_->all_.push_back(current_->debug_.back());
+    }
+    static void to_error(void *, clog *, const char *fmt, va_list args) {
+        current_->errors_.push_back(format(fmt, args));
+        current_->all_.push_back(current_->errors_.back());
+    }
+    static std::string join(const std::vector<std::string> &lines) {
+        std::string out;
+        for (const auto &l : lines) out += l;
+        return out;
+    }
+    static bool contains(const std::vector<std::string> &lines, const std::string &line) {
+        for (const auto &l : lines)
+            if (l == line) return true;
+        return false;
+    }
+
+    clog saved_;
+    std::vector<std::string> debug_, errors_, verbose_, all_;
+    static inline log_capture *current_ = nullptr;
+};
