@@ -1,0 +1,281 @@
+/*
+ * ca410.h - driver library for the CA-410 display colour analyser.
+ *
+ * The library drives one or more CA-410 instruments over serial ports
+ * (38400 baud, 7 data bits, even parity, 2 stop bits, RTS/CTS). This is its
+ * only public header: plain C (C99 or later, or C++), fixed-width types only.
+ *
+ * Result codes
+ *   Every function returns a signed 32-bit result code: CA_OK (0) on success,
+ *   otherwise one of the CA_E_* numbers below. A number means the same thing
+ *   whichever function returns it. Functions that run several steps return
+ *   the code of the step that failed and log the inner cause; log messages
+ *   print codes in hexadecimal ("0x17" is 23).
+ *
+ * Threads
+ *   The library starts no threads and takes no locks. Each call blocks the
+ *   calling thread until the instrument has answered or the exchange timed
+ *   out. A handle must be used by one thread at a time. The log channel is
+ *   process-wide: its levels are shared by every handle, and
+ *   ca410DeviceOpen changes them for all of them.
+ *
+ * Logging
+ *   Diagnostics go to standard error. Failures are always written; progress
+ *   messages are written up to the level chosen at ca410DeviceOpen (0 to 8,
+ *   8 the most detailed: every serial step and raw exchange).
+ *
+ * Ownership
+ *   The caller owns a handle from ca410DeviceOpen until it passes it to
+ *   ca410DeviceRelease, and must not touch it afterwards. The handle owns its
+ *   serial port and its calibration channel list; the library fills the
+ *   handle's fields, which the caller may read but must not change.
+ */
+#ifndef CA410_H
+#define CA410_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+/* CA410_API marks the exported functions. Define CA410_STATIC when linking
+ * the library statically; the library's own build defines
+ * CA410_BUILDING_LIBRARY. */
+#if defined(_WIN32)
+#if defined(CA410_STATIC)
+#define CA410_API
+#elif defined(CA410_BUILDING_LIBRARY)
+#define CA410_API __declspec(dllexport)
+#else
+#define CA410_API __declspec(dllimport)
+#endif
+/* One calling convention for every export; the export list names them plainly. */
+#define CA410_CALL __cdecl
+#else
+#if defined(CA410_BUILDING_LIBRARY) && defined(__GNUC__) && __GNUC__ >= 4
+#define CA410_API __attribute__((visibility("default")))
+#else
+#define CA410_API
+#endif
+#define CA410_CALL
+#endif
+
+/* Doubles in the records are 8-byte aligned on every target, so that the
+ * layout is the same under i386 System V (which would align them to 4) as
+ * under Windows and 64-bit targets. MSVC aligns them so by default. */
+#if defined(__GNUC__) || defined(__clang__)
+#define CA410_ALIGN8 __attribute__((aligned(8)))
+#else
+#define CA410_ALIGN8
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result codes: one meaning per number, whichever function returns it.
+ * 16 to 25 and 32 to 36 come from error codes the instrument answered. */
+enum ca410_result {
+    CA_OK = 0,                 /* success */
+    CA_E_DELETE_CHANNEL = 1,   /* deleting a calibration channel failed */
+    CA_E_INVALID_VALUE = 16,   /* instrument error 03: invalid colour difference or cal value */
+    CA_E_CAL_MEASURE = 17,     /* instrument error 05, or a WRGB step's measurement failed */
+    CA_E_CAL_INPUT = 18,       /* instrument error 06, or a WRGB target or the storing failed */
+    CA_E_INVALID_COMMAND = 19, /* instrument error 10, or a settings item that cannot be set */
+    CA_E_CHANNEL_WRITE = 20,   /* instrument error 16: writing calibration channel data failed */
+    CA_E_NO_SYNC = 21,         /* instrument error 20: external sync mode without a sync signal */
+    CA_E_LIGHT_LEAK = 22,      /* instrument error 21: zero calibration saw outer light */
+    CA_E_OVER_RANGE = 23,      /* instrument error 22: measured brightness exceeds the range */
+    CA_E_CALC = 24,            /* instrument error 24: measurement calculation error */
+    CA_E_MEMORY = 25,          /* instrument errors 31, 32: memory data write or read error */
+    CA_E_GET_RANGE = 26,       /* reading the colour range failed */
+    CA_E_FLICKER_RANGE = 32,   /* instrument error 50: flicker (contrast mode) exceeds the range */
+    CA_E_FLICKER_SYNC = 33,    /* instrument error 51: flicker sync signal outside the range */
+    CA_E_FLICKER = 34,         /* instrument error 53: flicker measurement failed */
+    CA_E_CAL_DATE = 35,        /* instrument error 91: periodical calibration date error */
+    CA_E_PROGRAM = 36,         /* instrument error 99: instrument program error */
+    CA_E_ARGS = 37,            /* invalid arguments: null pointer, number out of range */
+    CA_E_TIMEOUT = 38,         /* communication time-out */
+    CA_E_COMM = 39,            /* communication failed, or an instrument error without a name */
+    CA_E_OPEN = 40,            /* opening the instrument failed (port, identification, memory) */
+    CA_E_ZERO_CAL = 42,        /* zero calibration failed */
+    CA_E_GET_CALLIST = 44,     /* reading the calibration channel list failed */
+    CA_E_RESET = 46,           /* resetting the measurement settings failed */
+    CA_E_GET_CONFIG = 47,      /* reading the configuration (or setting calibration mode) failed */
+    CA_E_PARSE = 48,           /* an answer has too few fields or names another channel or mode */
+    CA_E_PART_DATA = 49,       /* the answer did not fit the buffer; the part that fits is there */
+    CA_E_NOT_READY = 50,       /* no usable device (null handle, no port, not initialised) */
+    CA_E_FIRMWARE = 51,        /* reading the firmware identity failed */
+    CA_E_RECEIVE = 52,         /* the answer was too short or carried too few fields */
+    CA_E_DISPLAY_MODE = 54,    /* setting the display mode failed */
+    CA_E_MEASURE = 55          /* the measurement failed */
+};
+
+/* The serial port object; internal to the library. */
+struct ser_com;
+
+/* One entry of a calibration channel list. */
+typedef struct ca410_callist_entry {
+    int32_t channel;                  /* calibration channel number, 1 to 99 */
+    char name[11];                    /* channel name, NUL-terminated, at most 10 characters */
+    struct ca410_callist_entry *next; /* the next entry; NULL in the last one */
+} ca410_callist_entry;
+
+/* The device handle, made by ca410DeviceOpen and freed by ca410DeviceRelease.
+ * The caller reads it; only the library writes it. */
+typedef struct ca410_dev {
+    int32_t init;           /* 0 after open; 1 once ca410DeviceInit has run through */
+    struct ser_com *sercom; /* the open serial port; owned by the handle */
+    char model[16];         /* model from the identification at open: "CA-410" */
+    char name[16];          /* model name from the firmware identity */
+    char sn[16];            /* serial number from the firmware identity */
+    char vn[16];            /* version from the firmware identity */
+    uint8_t display_mode;
+    uint8_t sync_mode;
+    uint8_t lum_unit;      /* luminance unit */
+    uint8_t probe_display; /* display probe number */
+    uint8_t probe_output;  /* output probe number */
+    uint8_t measure_speed;
+    uint8_t color_range;
+    uint8_t flicker_range;
+    uint8_t color_range_mode;
+    uint8_t flicker_range_mode;
+    uint8_t trigger_mode;
+    uint8_t trigger_delay;           /* milliseconds, 0 to 100 */
+    uint8_t zero_calibration_status; /* 2 once zero calibration is done */
+    uint8_t simultaneous_measure;
+    CA410_ALIGN8 double temperature_shift;
+    CA410_ALIGN8 double manual_mode_measure_time; /* milliseconds */
+    CA410_ALIGN8 double internal_freq;            /* hertz */
+    uint8_t calmode;                              /* user calibration mode last set, 0 or 1 */
+    uint8_t current_channel;                      /* current calibration channel, 0 to 99 */
+    uint8_t calfile_num;                          /* number of entries in callist */
+    ca410_callist_entry *callist; /* the channel list last read; owned by the handle */
+} ca410_dev;
+
+/* The calibration data of one channel. */
+typedef struct ca410_calfile {
+    int32_t channel;                   /* channel number */
+    char name[11];                     /* channel name, NUL-terminated */
+    int32_t cal_type;                  /* calibration type of the channel */
+    CA410_ALIGN8 double target[4][3];  /* targets: rows white, red, green, blue; X, Y, Z each */
+    CA410_ALIGN8 double measure[4][3]; /* measured values, same arrangement */
+} ca410_calfile;
+
+/* Settings summary. */
+typedef struct ca410_dev_stat {
+    int32_t cal_ch;     /* current calibration channel */
+    int32_t meas_speed; /* measurement speed */
+    int32_t zero_cal;   /* 1 when zero calibration is done, else 0 */
+} ca410_dev_stat;
+
+/* Instrument identity. The library writes the first 16 bytes of each field
+ * (the text and NULs) and leaves bytes 16 to 31 as the caller had them. */
+typedef struct ca410_dev_info {
+    char name[32]; /* model name */
+    char sn[32];   /* serial number */
+    char vn[32];   /* version */
+} ca410_dev_info;
+
+/*
+ * Opens the instrument on a serial port, checks that a CA-410 answers the
+ * identification, and hands back a new handle (init 0; ca410DeviceInit
+ * reads the rest of its fields).
+ *
+ * handle_out  the caller's handle slot; must not be NULL. Written only on
+ *             success.
+ * port        the port name as the system lists it (for example "COM3", or a
+ *             device path such as "/dev/ttyUSB0"); must not be NULL.
+ * log_level   1 to 8 sets the process-wide log level (values above 8 count
+ *             as 8); 0 or below leaves it as it is.
+ *
+ * The caller owns the handle and gives it back with ca410DeviceRelease.
+ *
+ * Returns:
+ *   CA_OK       the handle is in *handle_out
+ *   CA_E_ARGS   handle_out or port is NULL
+ *   CA_E_OPEN   the port could not be opened or configured, the instrument
+ *               did not identify itself as a CA-410 within 2 s, or no memory;
+ *               the port is closed again and *handle_out is untouched
+ */
+CA410_API int32_t CA410_CALL ca410DeviceOpen(ca410_dev **handle_out, const char *port,
+                                             int32_t log_level);
+
+/*
+ * Closes the handle's port and frees the handle and everything it owns
+ * (its calibration channel list). Lists that ca410GetCallist handed out are
+ * separate and stay the caller's.
+ *
+ * handle  may be NULL (nothing happens). Must not be used afterwards.
+ *
+ * Returns:
+ *   CA_OK       always
+ */
+CA410_API int32_t CA410_CALL ca410DeviceRelease(ca410_dev *handle);
+
+#ifdef __cplusplus
+}
+#endif
+
+/* The record layouts are part of the binary interface: pin them. Pointers
+ * are 4 or 8 bytes; everything else is the same on every target. */
+#if defined(__cplusplus)
+#define CA410_LAYOUT_ASSERT(cond, tag) static_assert(cond, #tag)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define CA410_LAYOUT_ASSERT(cond, tag) _Static_assert(cond, #tag)
+#else
+#define CA410_LAYOUT_ASSERT(cond, tag) typedef char ca410_layout_##tag[(cond) ? 1 : -1]
+#endif
+
+#define CA410_PTR_SIZE_IS(p32, p64) (sizeof(void *) == 8 ? (p64) : (p32))
+
+CA410_LAYOUT_ASSERT(sizeof(void *) == 4 || sizeof(void *) == 8, pointer_size);
+
+CA410_LAYOUT_ASSERT(offsetof(ca410_callist_entry, channel) == 0, entry_channel);
+CA410_LAYOUT_ASSERT(offsetof(ca410_callist_entry, name) == 4, entry_name);
+CA410_LAYOUT_ASSERT(offsetof(ca410_callist_entry, next) == 16, entry_next);
+CA410_LAYOUT_ASSERT(sizeof(ca410_callist_entry) == CA410_PTR_SIZE_IS(20, 24), entry_size);
+
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, init) == 0, dev_init);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, sercom) == CA410_PTR_SIZE_IS(4, 8), dev_sercom);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, model) == CA410_PTR_SIZE_IS(8, 16), dev_model);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, name) == CA410_PTR_SIZE_IS(24, 32), dev_name);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, sn) == CA410_PTR_SIZE_IS(40, 48), dev_sn);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, vn) == CA410_PTR_SIZE_IS(56, 64), dev_vn);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, display_mode) == CA410_PTR_SIZE_IS(72, 80),
+                    dev_display_mode);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, simultaneous_measure) == CA410_PTR_SIZE_IS(85, 93),
+                    dev_simultaneous_measure);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, temperature_shift) == CA410_PTR_SIZE_IS(88, 96),
+                    dev_temperature_shift);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, manual_mode_measure_time) == CA410_PTR_SIZE_IS(96, 104),
+                    dev_manual_mode_measure_time);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, internal_freq) == CA410_PTR_SIZE_IS(104, 112),
+                    dev_internal_freq);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, calmode) == CA410_PTR_SIZE_IS(112, 120), dev_calmode);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, current_channel) == CA410_PTR_SIZE_IS(113, 121),
+                    dev_current_channel);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, calfile_num) == CA410_PTR_SIZE_IS(114, 122),
+                    dev_calfile_num);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev, callist) == CA410_PTR_SIZE_IS(116, 128), dev_callist);
+CA410_LAYOUT_ASSERT(sizeof(ca410_dev) == CA410_PTR_SIZE_IS(120, 136), dev_size);
+
+CA410_LAYOUT_ASSERT(offsetof(ca410_calfile, channel) == 0, calfile_channel);
+CA410_LAYOUT_ASSERT(offsetof(ca410_calfile, name) == 4, calfile_name);
+CA410_LAYOUT_ASSERT(offsetof(ca410_calfile, cal_type) == 16, calfile_cal_type);
+CA410_LAYOUT_ASSERT(offsetof(ca410_calfile, target) == 24, calfile_target);
+CA410_LAYOUT_ASSERT(offsetof(ca410_calfile, measure) == 120, calfile_measure);
+CA410_LAYOUT_ASSERT(sizeof(ca410_calfile) == 216, calfile_size);
+
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev_stat, cal_ch) == 0, stat_cal_ch);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev_stat, meas_speed) == 4, stat_meas_speed);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev_stat, zero_cal) == 8, stat_zero_cal);
+CA410_LAYOUT_ASSERT(sizeof(ca410_dev_stat) == 12, stat_size);
+
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev_info, name) == 0, info_name);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev_info, sn) == 32, info_sn);
+CA410_LAYOUT_ASSERT(offsetof(ca410_dev_info, vn) == 64, info_vn);
+CA410_LAYOUT_ASSERT(sizeof(ca410_dev_info) == 96, info_size);
+
+#undef CA410_PTR_SIZE_IS
+#undef CA410_LAYOUT_ASSERT
+
+#endif /* CA410_H */

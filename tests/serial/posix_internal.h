@@ -1,0 +1,32 @@
+// The posix backend's internal helpers that its unit tests reach directly.
+// They are defined in src/ser_nt_com/platform/posix.cpp; these declarations
+// must match them there.
+#pragma once
+
+#include <termios.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ser_nt_com/platform/ser_platform.h"
+
+namespace ser_posix {
+
+int64_t now_ns();
+int64_t deadline_after(int64_t start_ns, uint64_t ms);
+int poll_timeout_ms(int64_t deadline_ns, int64_t now);
+int wait_fd(int fd, short events, int64_t deadline_ns, short *revents, int *err);
+bool rate_to_speed(uint32_t rate, speed_t *speed);
+uint32_t speed_to_rate(speed_t speed);
+void termios_to_dcb(const termios &t, ser_dcb *dcb);
+int dcb_to_termios(const ser_dcb &dcb, termios *t);
+bool natural_less(const std::string &a, const std::string &b);
+bool scan_ports(const std::string &dev_dir, const std::string &sys_tty_dir,
+                std::vector<std::pair<std::string, std::string>> *ports, int *err);
+int32_t copy_list_value(const std::string &name, const std::string &data, char *name_buf,
+                        uint32_t *name_size, uint32_t *type, uint8_t *data_buf,
+                        uint32_t *data_size);
+
+}  // namespace ser_posix

@@ -1,0 +1,388 @@
+#include "sim_control.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace sim {
+
+namespace {
+
+std::vector<std::string_view> words(std::string_view line) {
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        const std::size_t start = i;
+        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        if (i > start) out.push_back(line.substr(start, i - start));
+    }
+    return out;
+}
+
+// The text after the first `n` words, leading blanks removed.
+std::string_view after_words(std::string_view line, std::size_t n) {
+    std::size_t i = 0;
+    for (std::size_t w = 0; w < n; ++w) {
+        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+    }
+    while (i < line.size() && line[i] == ' ') ++i;
+    return line.substr(i);
+}
+
+template <typename T>
+std::optional<T> number(std::string_view s) {
+    T v{};
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+    if constexpr (std::is_floating_point_v<T>)
+        if (!std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+constexpr std::string_view help_text =
+    "ok commands: show R G B | show-xyz X Y Z | port | frames | clear-frames | settings | "
+    "channels | pace on|off | zrc-ms MS | measure-ms SPEED MS | fault error-next CODE [N] | "
+    "fault error-head HEAD CODE | fault warning-next NUMBER [N] | fault silent-next [N] | "
+    "fault split-next AT GAP_MS | fault garbage-next TEXT | fault late-next MS TEXT | "
+    "fault no-cr-next | fault long-next LENGTH | fault chatter on|off [MS] | "
+    "fault hangup-next [AT] | fault clear | quit";
+
+std::string fault_command(ca410_sim &sim, std::string_view line,
+                          const std::vector<std::string_view> &w) {
+    const auto usage = [](std::string_view what) {
+        return "error: usage: fault " + std::string(what);
+    };
+    const std::string_view kind = w.size() > 1 ? w[1] : std::string_view();
+    const auto arg_int = [&](std::size_t i, int fallback) -> std::optional<int> {
+        if (w.size() <= i) return fallback;
+        return number<int>(w[i]);
+    };
+    if (kind == "error-next") {
+        const auto code = w.size() > 2 ? number<int>(w[2]) : std::nullopt;
+        const auto n = arg_int(3, 1);
+        if (!code || !n || w.size() > 4 || *code < 0 || *code > 99)
+            return usage("error-next CODE [N]");
+        sim.fault_error_next(*code, *n);
+    } else if (kind == "error-head") {
+        const auto code = w.size() > 3 ? number<int>(w[3]) : std::nullopt;
+        if (!code || w.size() != 4 || w[2].size() < 3 || *code < 0 || *code > 99)
+            return usage("error-head HEAD CODE");
+        sim.fault_error_for_head(std::string(w[2]), *code);
+    } else if (kind == "warning-next") {
+        const auto num = w.size() > 2 ? number<int>(w[2]) : std::nullopt;
+        const auto n = arg_int(3, 1);
+        if (!num || !n || w.size() > 4 || *num < 0 || *num > 99)
+            return usage("warning-next NUMBER [N]");
+        sim.fault_warning_next(*num, *n);
+    } else if (kind == "silent-next") {
+        const auto n = arg_int(2, 1);
+        if (!n || w.size() > 3) return usage("silent-next [N]");
+        sim.fault_silent_next(*n);
+    } else if (kind == "split-next") {
+        const auto at = w.size() > 2 ? number<std::size_t>(w[2]) : std::nullopt;
+        const auto gap = w.size() > 3 ? number<int>(w[3]) : std::nullopt;
+        if (!at || !gap || w.size() != 4) return usage("split-next AT GAP_MS");
+        sim.fault_split_next(*at, *gap);
+    } else if (kind == "garbage-next") {
+        std::string bytes;
+        if (w.size() < 3 || !unescape_bytes(after_words(line, 2), &bytes))
+            return usage("garbage-next TEXT");
+        sim.fault_garbage_next(bytes);
+    } else if (kind == "late-next") {
+        const auto ms = w.size() > 2 ? number<int>(w[2]) : std::nullopt;
+        std::string bytes;
+        if (!ms || w.size() < 4 || !unescape_bytes(after_words(line, 3), &bytes))
+            return usage("late-next MS TEXT");
+        sim.fault_late_bytes_next(bytes, *ms);
+    } else if (kind == "no-cr-next") {
+        if (w.size() != 2) return usage("no-cr-next");
+        sim.fault_no_cr_next();
+    } else if (kind == "long-next") {
+        const auto len = w.size() > 2 ? number<std::size_t>(w[2]) : std::nullopt;
+        if (!len || w.size() != 3) return usage("long-next LENGTH");
+        sim.fault_long_answer_next(*len);
+    } else if (kind == "chatter") {
+        const bool on = w.size() > 2 && w[2] == "on";
+        const auto ms = arg_int(3, 0);
+        if (w.size() < 3 || (!on && w[2] != "off") || !ms || w.size() > 4)
+            return usage("chatter on|off [MS]");
+        sim.fault_chatter(on, *ms);
+    } else if (kind == "hangup-next") {
+        std::optional<std::size_t> at = ca410_sim::half_answer;
+        if (w.size() > 2) at = number<std::size_t>(w[2]);
+        if (!at || w.size() > 3) return usage("hangup-next [AT]");
+        sim.fault_hangup_next(*at);
+    } else if (kind == "clear") {
+        if (w.size() != 2) return usage("clear");
+        sim.clear_faults();
+    } else {
+        return "error: unknown fault '" + std::string(kind) + "'";
+    }
+    return "ok";
+}
+
+}  // namespace
+
+std::string escape_bytes(std::string_view bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        switch (c) {
+            case '\r': out += "\\r"; break;
+            case '\n': out += "\\n"; break;
+            case '\t': out += "\\t"; break;
+            case '\\': out += "\\\\"; break;
+            default:
+                if (c >= 0x21 && c <= 0x7E) {
+                    out += static_cast<char>(c);
+                } else {  // blanks too, so that a frame is one word
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\x%02x", c);
+                    out += buf;
+                }
+        }
+    }
+    return out;
+}
+
+bool unescape_bytes(std::string_view text, std::string *out) {
+    out->clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            *out += text[i];
+            continue;
+        }
+        if (++i >= text.size()) return false;
+        switch (text[i]) {
+            case 'r': *out += '\r'; break;
+            case 'n': *out += '\n'; break;
+            case 't': *out += '\t'; break;
+            case '\\': *out += '\\'; break;
+            case 'x': {
+                if (i + 2 >= text.size()) return false;
+                unsigned v = 0;
+                const auto [end, ec] = std::from_chars(text.data() + i + 1, text.data() + i + 3, v, 16);
+                if (ec != std::errc() || end != text.data() + i + 3) return false;
+                *out += static_cast<char>(v);
+                i += 2;
+                break;
+            }
+            default: return false;
+        }
+    }
+    return true;
+}
+
+std::string control_execute(ca410_sim &sim, std::string_view line, bool *quit) {
+    const auto w = words(line);
+    if (w.empty()) return "error: empty command";
+    const std::string_view cmd = w[0];
+    if (cmd == "show" || cmd == "show-xyz") {
+        std::array<double, 3> v{};
+        for (std::size_t i = 0; i < 3; ++i) {
+            const auto x = w.size() == 4 ? number<double>(w[i + 1]) : std::nullopt;
+            if (!x) return "error: usage: " + std::string(cmd) + (cmd == "show" ? " R G B" : " X Y Z");
+            v[i] = *x;
+        }
+        if (cmd == "show")
+            sim.show_rgb(v[0], v[1], v[2]);
+        else
+            sim.show_xyz(v[0], v[1], v[2]);
+        const auto xyz = sim.shown_xyz();
+        char buf[128];
+        std::snprintf(buf, sizeof buf, "ok XYZ %.5f %.5f %.5f", xyz[0], xyz[1], xyz[2]);
+        return buf;
+    }
+    if (cmd == "port" && w.size() == 1) return "ok " + sim.port_path();
+    if (cmd == "frames" && w.size() == 1) {
+        const auto frames = sim.frames();
+        std::string out = "ok " + std::to_string(frames.size());
+        for (const auto &f : frames) out += " " + escape_bytes(f.bytes);
+        return out;
+    }
+    if (cmd == "clear-frames" && w.size() == 1) {
+        sim.clear_frames();
+        return "ok";
+    }
+    if (cmd == "settings" && w.size() == 1) {
+        const sim_settings s = sim.settings();
+        char buf[512];
+        std::snprintf(buf, sizeof buf,
+                      "ok display_mode=%d sync_mode=%d channel=%d lum_unit=%d speed=%d "
+                      "probe_display=%d probe_output=%d trigger_mode=%d trigger_delay=%d "
+                      "zero_cal=%d simultaneous=%d internal_freq=%.2f manual_time=%.2f "
+                      "color_range=%d,%d flicker_range=%d,%d calmode=%d",
+                      s.display_mode, s.sync_mode, s.current_channel, s.lum_unit,
+                      s.measure_speed, s.probe_display, s.probe_output, s.trigger_mode,
+                      s.trigger_delay, s.zero_cal_status, s.simultaneous, s.internal_freq_hz,
+                      s.manual_time_ms, s.color_range_mode, s.color_range,
+                      s.flicker_range_mode, s.flicker_range, s.calmode);
+        return buf;
+    }
+    if (cmd == "channels" && w.size() == 1) {
+        const auto chans = sim.channels();
+        std::string out = "ok " + std::to_string(chans.size());
+        for (const auto &c : chans)
+            out += " " + std::to_string(c.number) + ":" + std::to_string(c.cal_type) + ":" +
+                   escape_bytes(c.name);
+        return out;
+    }
+    if (cmd == "pace" && w.size() == 2 && (w[1] == "on" || w[1] == "off")) {
+        sim.set_pacing(w[1] == "on");
+        return "ok";
+    }
+    if (cmd == "zrc-ms" && w.size() == 2) {
+        const auto ms = number<int>(w[1]);
+        if (!ms || *ms < 0) return "error: usage: zrc-ms MS";
+        sim.set_zrc_ms(*ms);
+        return "ok";
+    }
+    if (cmd == "measure-ms" && w.size() == 3) {
+        const auto speed = number<int>(w[1]);
+        const auto ms = number<int>(w[2]);
+        if (!speed || !ms || *speed < 0 || *speed > 3 || *ms < 0)
+            return "error: usage: measure-ms SPEED(0-3) MS";
+        sim.set_measure_ms(*speed, *ms);
+        return "ok";
+    }
+    if (cmd == "fault") return fault_command(sim, line, w);
+    if (cmd == "help") return std::string(help_text);
+    if (cmd == "quit" && w.size() == 1) {
+        if (quit) *quit = true;
+        return "ok bye";
+    }
+    return "error: unknown command '" + std::string(line.substr(0, 40)) + "' (try help)";
+}
+
+struct control_server::impl {
+    explicit impl(ca410_sim &s) : sim(s) {}
+    ca410_sim &sim;
+    std::string path;
+    int listen_fd = -1;
+    int wake_fd[2] = {-1, -1};
+    std::thread thread;
+    std::atomic<bool> stopping{false};
+    std::function<void()> on_quit;
+
+    struct client {
+        int fd;
+        std::string in;
+    };
+
+    void serve() {
+        std::vector<client> clients;
+        while (!stopping) {
+            std::vector<pollfd> fds{{wake_fd[0], POLLIN, 0}, {listen_fd, POLLIN, 0}};
+            for (const auto &c : clients) fds.push_back({c.fd, POLLIN, 0});
+            if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) break;
+            if (stopping) break;
+            if (fds[1].revents & POLLIN) {
+                const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd >= 0) clients.push_back({fd, {}});
+            }
+            std::vector<client> keep;
+            for (std::size_t i = 0; i + 2 < fds.size(); ++i) {
+                client &c = clients[i];
+                bool open = true;
+                if (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR)) {
+                    char buf[1024];
+                    const ssize_t n = ::read(c.fd, buf, sizeof buf);
+                    if (n <= 0 && !(n < 0 && errno == EINTR)) open = false;
+                    if (n > 0) c.in.append(buf, static_cast<std::size_t>(n));
+                    std::size_t nl;
+                    while (open && (nl = c.in.find('\n')) != std::string::npos) {
+                        std::string line = c.in.substr(0, nl);
+                        c.in.erase(0, nl + 1);
+                        if (!line.empty() && line.back() == '\r') line.pop_back();
+                        bool quit = false;
+                        const std::string answer = control_execute(sim, line, &quit) + "\n";
+                        (void)!::send(c.fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+                        if (quit && on_quit) on_quit();
+                    }
+                    if (c.in.size() > 65536) open = false;
+                }
+                if (open)
+                    keep.push_back(std::move(c));
+                else
+                    ::close(c.fd);
+            }
+            clients = std::move(keep);
+        }
+        for (auto &c : clients) ::close(c.fd);
+    }
+};
+
+control_server::control_server(ca410_sim &sim) : impl_(std::make_unique<impl>(sim)) {}
+
+control_server::~control_server() { stop(); }
+
+bool control_server::start(const std::string &path, std::function<void()> on_quit,
+                           std::string *error) {
+    impl &d = *impl_;
+    const auto fail = [&](const std::string &what) {
+        if (error) *error = what + ": " + std::strerror(errno);
+        if (d.listen_fd >= 0) ::close(d.listen_fd);
+        d.listen_fd = -1;
+        return false;
+    };
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof addr.sun_path) {
+        if (error) *error = "control socket path is empty or too long: " + path;
+        return false;
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) {
+            if (error) *error = path + " exists and is not a socket; not replacing it";
+            return false;
+        }
+        ::unlink(path.c_str());
+    }
+    d.listen_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (d.listen_fd < 0) return fail("socket");
+    if (bind(d.listen_fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)
+        return fail("bind " + path);
+    if (listen(d.listen_fd, 4) != 0) return fail("listen " + path);
+    if (pipe2(d.wake_fd, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
+    d.path = path;
+    d.on_quit = std::move(on_quit);
+    d.stopping = false;
+    d.thread = std::thread([&d] { d.serve(); });
+    return true;
+}
+
+void control_server::stop() {
+    impl &d = *impl_;
+    if (!d.thread.joinable()) return;
+    d.stopping = true;
+    const char c = 1;
+    (void)!::write(d.wake_fd[1], &c, 1);
+    d.thread.join();
+    ::close(d.listen_fd);
+    d.listen_fd = -1;
+    for (int &fd : d.wake_fd) {
+        ::close(fd);
+        fd = -1;
+    }
+    ::unlink(d.path.c_str());
+}
+
+}  // namespace sim

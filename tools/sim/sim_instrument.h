@@ -1,0 +1,78 @@
+// The instrument's command interpreter: settings, zero calibration, ranges,
+// measurement of the display, user calibration channels. It takes one frame
+// (without its carriage return) and gives the answer text; it knows nothing
+// of the line, the faults or the time, so it can be tested on its own.
+#ifndef CA410_SIM_INSTRUMENT_H
+#define CA410_SIM_INSTRUMENT_H
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ca410_sim.h"
+
+namespace sim {
+
+// What the instrument does with one frame.
+struct reply {
+    std::string text;      // "OK00,...", "ER10", ... without the carriage return
+    int busy_ms = 0;       // time the instrument takes before it answers
+    bool changed = false;  // lasting state (settings or channels) changed
+};
+
+class instrument {
+public:
+    static constexpr int max_channel = 99;
+    static constexpr std::size_t max_name = 10;
+
+    explicit instrument(const sim_options &options);
+
+    reply execute(std::string_view frame);
+
+    // Direct access for the owner (under its lock).
+    sim_settings settings;
+    sim_display display;
+    std::array<double, 3> drive{1.0, 1.0, 1.0};  // shown RGB levels
+    std::optional<sim_xyz> shown_light;          // set by show-xyz, overrides drive
+    std::array<std::optional<sim_channel>, max_channel + 1> channels;  // [0] unused
+    std::string identity_answer;                 // raw "IDO," answer override
+    int zrc_ms = 0;
+    std::array<int, 4> measure_ms{};
+
+    sim_xyz light() const;  // what the display emits now
+
+private:
+    reply identify(std::string_view args) const;
+    reply read_setting(std::string_view args) const;
+    reply set_setting(std::string_view head, std::string_view args);
+    reply sync_mode(std::string_view args);
+    reply reset(std::string_view args);
+    reply read_range(std::string_view args) const;
+    reply set_range(std::string_view args);
+    reply zero_calibrate(std::string_view args);
+    reply select_channel(std::string_view args);
+    reply name_channel(std::string_view args);
+    reply calibration_mode(std::string_view args);
+    reply target(int colour, std::string_view args);
+    reply enter_channel(std::string_view args);
+    reply read_channel(std::string_view args) const;
+    reply delete_channel(std::string_view args);
+    reply measure(std::string_view args);
+
+    sim_identity identity_;
+    sim_settings power_on_;
+    std::array<double, 6> range_limits_;
+    double external_sync_hz_;
+    // User calibration in progress: raw XYZ of the last measurement, and the
+    // measured/target pair of each colour (white, red, green, blue).
+    std::optional<sim_xyz> last_raw_;
+    std::array<std::optional<std::array<sim_xyz, 2>>, 4> pairs_;
+};
+
+// Number texts as the instrument writes them.
+std::string format_value(double v);
+
+}  // namespace sim
+
+#endif

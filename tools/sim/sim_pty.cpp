@@ -1,0 +1,100 @@
+#include "sim_pty.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace sim {
+
+namespace {
+bool fail(std::string *error, const std::string &what, int err) {
+    if (error) *error = what + ": " + std::strerror(err);
+    return false;
+}
+}  // namespace
+
+bool pty::open(std::string *error) {
+    close();
+    const int m = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (m < 0) return fail(error, "posix_openpt", errno);
+    if (grantpt(m) != 0 || unlockpt(m) != 0) {
+        const int err = errno;
+        ::close(m);
+        return fail(error, "grantpt/unlockpt", err);
+    }
+    char name[PATH_MAX];
+    if (ptsname_r(m, name, sizeof name) != 0) {
+        const int err = errno;
+        ::close(m);
+        return fail(error, "ptsname", err);
+    }
+    // Holding a slave descriptor of our own keeps the line up while no host
+    // has it open: otherwise every host that closes the port would make the
+    // master report hang-up and EIO until the next one opens it.
+    const int s = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (s < 0) {
+        const int err = errno;
+        ::close(m);
+        return fail(error, std::string("open ") + name, err);
+    }
+    // Raw line: a pty starts with echo and CR/LF translation, which would
+    // send our answers back to us and turn their carriage returns into line
+    // feeds for hosts (terminal programs, scripts) that do not set the line
+    // up themselves. Line speed, parity and handshake have no effect on a pty.
+    termios tio{};
+    if (tcgetattr(s, &tio) == 0) {
+        cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        cfsetispeed(&tio, B38400);
+        cfsetospeed(&tio, B38400);
+        tcsetattr(s, TCSANOW, &tio);
+    }
+    master_ = m;
+    slave_ = s;
+    slave_path_ = name;
+    return true;
+}
+
+void pty::close() {
+    if (slave_ >= 0) ::close(slave_);
+    if (master_ >= 0) ::close(master_);
+    slave_ = master_ = -1;
+    slave_path_.clear();
+}
+
+bool update_link(const std::string &link, const std::string &target, std::string *error) {
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        if (error) *error = link + " exists and is not a symbolic link; not replacing it";
+        return false;
+    }
+    // A new link beside the old one, renamed over it: a host never sees the
+    // path missing.
+    const std::string tmp = link + ".tmp" + std::to_string(getpid());
+    ::unlink(tmp.c_str());
+    if (symlink(target.c_str(), tmp.c_str()) != 0) return fail(error, "symlink " + tmp, errno);
+    if (rename(tmp.c_str(), link.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tmp.c_str());
+        return fail(error, "rename to " + link, err);
+    }
+    return true;
+}
+
+void remove_link(const std::string &link, const std::string &target) {
+    std::vector<char> buf(PATH_MAX + 1);
+    const ssize_t n = readlink(link.c_str(), buf.data(), buf.size() - 1);
+    if (n >= 0 && std::string(buf.data(), static_cast<std::size_t>(n)) == target)
+        ::unlink(link.c_str());
+}
+
+}  // namespace sim

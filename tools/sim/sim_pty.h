@@ -1,0 +1,36 @@
+// The instrument's end of the line: the master side of a pseudo-terminal.
+#ifndef CA410_SIM_PTY_H
+#define CA410_SIM_PTY_H
+
+#include <string>
+
+namespace sim {
+
+class pty {
+public:
+    pty() = default;
+    ~pty() { close(); }
+    pty(const pty &) = delete;
+    pty &operator=(const pty &) = delete;
+
+    bool open(std::string *error);
+    void close();
+    bool is_open() const { return master_ >= 0; }
+    int master() const { return master_; }
+    const std::string &slave_path() const { return slave_path_; }
+
+private:
+    int master_ = -1;
+    int slave_ = -1;  // held open by the simulation itself, see open()
+    std::string slave_path_;
+};
+
+// Points the symbolic link `link` at `target`, replacing an older link
+// atomically. Refuses to replace anything that is not a symbolic link.
+bool update_link(const std::string &link, const std::string &target, std::string *error);
+// Removes `link` if it is a symbolic link that points at `target`.
+void remove_link(const std::string &link, const std::string &target);
+
+}  // namespace sim
+
+#endif

@@ -1,0 +1,32 @@
+// Lasting state of the instrument (settings and user channels) in a text
+// file, written atomically and guarded by a checksum.
+#ifndef CA410_SIM_STATE_H
+#define CA410_SIM_STATE_H
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ca410_sim.h"
+
+namespace sim {
+
+struct lasting_state {
+    sim_settings settings;              // zero calibration and calibration mode are not kept
+    std::vector<sim_channel> channels;  // ascending by number
+};
+
+std::string serialize_state(const lasting_state &state);
+// Empty with a message naming the line on any deviation from the format.
+std::optional<lasting_state> parse_state(std::string_view text, std::string *error);
+
+enum class load_result { loaded, missing, refused };
+load_result load_state_file(const std::string &path, lasting_state *out, std::string *error);
+// Writes a temporary file beside `path`, syncs it and renames it over `path`,
+// so that a crash leaves either the old or the new state, never a torn one.
+bool save_state_file(const std::string &path, const lasting_state &state, std::string *error);
+
+}  // namespace sim
+
+#endif
