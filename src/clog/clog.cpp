@@ -1,7 +1,7 @@
 #include "clog/clog.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -40,7 +40,9 @@ clog *new_clog(clog *log, int32_t verb, int32_t debug, void *context) {
     return made;
 }
 
-clog *new_clog_default(clog *log) { return new_clog(log, 0, 0, nullptr); }
+clog *new_clog_default(clog *log) {
+    return new_clog(log, 0, 0, nullptr);
+}
 
 int32_t clog_del(clog *log) {
     if (log == nullptr) return 0;

@@ -59,13 +59,15 @@ void dump_bytes(clog *log, const char *prefix, const void *data, int32_t base, i
 // Saves glog's debug threshold, sets a new one, and puts the saved value back
 // when it goes out of scope.
 class clog_debug_override {
-public:
-    clog_debug_override(clog *log, int32_t level) : log_(log), saved_(log->debug) { log->debug = level; }
+  public:
+    clog_debug_override(clog *log, int32_t level) : log_(log), saved_(log->debug) {
+        log->debug = level;
+    }
     ~clog_debug_override() { log_->debug = saved_; }
     clog_debug_override(const clog_debug_override &) = delete;
     clog_debug_override &operator=(const clog_debug_override &) = delete;
 
-private:
+  private:
     clog *log_;
     int32_t saved_;
 };

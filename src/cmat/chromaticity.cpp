@@ -68,7 +68,7 @@ const locus_grid &grid() {
 }  // namespace
 
 int32_t xyz_to_chromaticity(const double xyz[3], cie_chromaticity *out) {
-    if (!finite3(xyz)) return 1;
+    if (!xyz || !out || !finite3(xyz)) return 1;
     const double sum = xyz[0] + xyz[1] + xyz[2];
     const double ucs = xyz[0] + 15.0 * xyz[1] + 3.0 * xyz[2];
     if (!(sum > 0.0) || !(ucs > 0.0)) return 1;
@@ -80,7 +80,7 @@ int32_t xyz_to_chromaticity(const double xyz[3], cie_chromaticity *out) {
 }
 
 int32_t xyz_to_uv1960(const double xyz[3], double *u, double *v) {
-    if (!finite3(xyz)) return 1;
+    if (!xyz || !u || !v || !finite3(xyz)) return 1;
     const double ucs = xyz[0] + 15.0 * xyz[1] + 3.0 * xyz[2];
     if (!(ucs > 0.0)) return 1;
     *u = 4.0 * xyz[0] / ucs;
@@ -89,7 +89,7 @@ int32_t xyz_to_uv1960(const double xyz[3], double *u, double *v) {
 }
 
 int32_t planckian_uv1960(double t_k, double *u, double *v) {
-    if (!std::isfinite(t_k) || !(t_k > 0.0)) return 1;
+    if (!u || !v || !std::isfinite(t_k) || !(t_k > 0.0)) return 1;
     const uv_point p = planck_point(t_k);
     *u = p.u;
     *v = p.v;
@@ -97,7 +97,7 @@ int32_t planckian_uv1960(double t_k, double *u, double *v) {
 }
 
 int32_t uv1960_to_cct(double u, double v, double *cct_k, double *duv) {
-    if (!std::isfinite(u) || !std::isfinite(v)) return 1;
+    if (!cct_k || !duv || !std::isfinite(u) || !std::isfinite(v)) return 1;
     const locus_grid &g = grid();
     size_t nearest = 0;
     double best = distance2(g.uv[0], u, v);

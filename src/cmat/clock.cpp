@@ -5,10 +5,14 @@
 const cmat_clock_ops *cmat_clock = nullptr;
 
 namespace {
-const cmat_clock_ops *active_clock() { return cmat_clock ? cmat_clock : cmat_platform_clock(); }
+const cmat_clock_ops *active_clock() {
+    return cmat_clock ? cmat_clock : cmat_platform_clock();
+}
 }  // namespace
 
-void msec_sleep(uint32_t ms) { active_clock()->sleep_ms(ms); }
+void msec_sleep(uint32_t ms) {
+    active_clock()->sleep_ms(ms);
+}
 
 uint32_t msec_time() {
     static bool latched = false;

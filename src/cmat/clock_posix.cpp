@@ -20,7 +20,9 @@ int64_t monotonic_ns() {
     return static_cast<int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-uint32_t posix_tick_ms() { return static_cast<uint32_t>(monotonic_ns() / 1000000LL); }
+uint32_t posix_tick_ms() {
+    return static_cast<uint32_t>(monotonic_ns() / 1000000LL);
+}
 
 bool posix_counter_frequency(int64_t *frequency) {
     timespec resolution{};
@@ -29,11 +31,15 @@ bool posix_counter_frequency(int64_t *frequency) {
     return true;
 }
 
-int64_t posix_counter() { return monotonic_ns(); }
+int64_t posix_counter() {
+    return monotonic_ns();
+}
 
 const cmat_clock_ops posix_clock = {posix_sleep_ms, posix_tick_ms, posix_counter_frequency,
                                     posix_counter};
 
 }  // namespace
 
-const cmat_clock_ops *cmat_platform_clock() { return &posix_clock; }
+const cmat_clock_ops *cmat_platform_clock() {
+    return &posix_clock;
+}

@@ -5,9 +5,13 @@
 
 namespace {
 
-void win32_sleep_ms(uint32_t ms) { Sleep(ms); }
+void win32_sleep_ms(uint32_t ms) {
+    Sleep(ms);
+}
 
-uint32_t win32_tick_ms() { return GetTickCount(); }
+uint32_t win32_tick_ms() {
+    return GetTickCount();
+}
 
 bool win32_counter_frequency(int64_t *frequency) {
     LARGE_INTEGER f;
@@ -27,4 +31,6 @@ const cmat_clock_ops win32_clock = {win32_sleep_ms, win32_tick_ms, win32_counter
 
 }  // namespace
 
-const cmat_clock_ops *cmat_platform_clock() { return &win32_clock; }
+const cmat_clock_ops *cmat_platform_clock() {
+    return &win32_clock;
+}

@@ -75,6 +75,7 @@ double IEEE754_64todouble(uint64_t bits) {
 }
 
 double Bytes3Buf2Float(const uint8_t buf[3]) {
+    if (!buf) return 0.0;
     int32_t high = buf[0];
     double sign = 1.0;
     if (high >= 128) {
@@ -88,6 +89,7 @@ double Bytes3Buf2Float(const uint8_t buf[3]) {
 }
 
 void Float2Bytes3Buf(uint8_t buf[3], double x) {
+    if (!buf) return;
     if (x == 0.0 || std::isnan(x)) {
         buf[0] = buf[1] = buf[2] = 0;
         return;

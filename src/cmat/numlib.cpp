@@ -55,6 +55,7 @@ void free_dmatrix(double **m, int32_t row_lo, int32_t /*row_hi*/, int32_t /*col_
 
 void copy_dmatrix_to3x3(double out[9], double **m, int32_t row_lo, int32_t row_hi, int32_t col_lo,
                         int32_t col_hi) {
+    if (!out || !m) return;
     const int64_t last_row = std::min<int64_t>(row_hi, int64_t{row_lo} + 2);
     const int64_t last_col = std::min<int64_t>(col_hi, int64_t{col_lo} + 2);
     for (int64_t i = row_lo; i <= last_row; ++i) {

@@ -14,7 +14,8 @@ double **dmatrix(int32_t row_lo, int32_t row_hi, int32_t col_lo, int32_t col_hi)
 // Frees a matrix from dmatrix; only row_lo is used. Null is accepted.
 void free_dmatrix(double **m, int32_t row_lo, int32_t row_hi, int32_t col_lo, int32_t col_hi);
 // Copies the window m[row_lo..][col_lo..], cut to at most 3x3, to the top
-// left of `out`; elements of `out` outside a smaller window are kept.
+// left of `out`; elements of `out` outside a smaller window are kept. Does
+// nothing when either is null.
 void copy_dmatrix_to3x3(double out[9], double **m, int32_t row_lo, int32_t row_hi, int32_t col_lo,
                         int32_t col_hi);
 

@@ -43,7 +43,9 @@ constexpr std::array<baud_entry, 15> kBaudTable{{
     {921600, "921600"},
 }};
 
-const ser_platform_ops &platform() { return *ser_platform_active(); }
+const ser_platform_ops &platform() {
+    return *ser_platform_active();
+}
 
 char *copy_text(const char *text) {
     const size_t size = strlen(text) + 1;

@@ -16,9 +16,13 @@ constexpr int32_t kFindInstAnswerSize = 64;
 constexpr int32_t kFindInstTimeoutMs = 200;
 constexpr uint32_t kFindInstDeadlineMs = 20000;
 
-const ser_platform_ops &platform() { return *ser_platform_active(); }
+const ser_platform_ops &platform() {
+    return *ser_platform_active();
+}
 
-bool usable(const ser_com *sc) { return sc != nullptr && sc->is_open != 0; }
+bool usable(const ser_com *sc) {
+    return sc != nullptr && sc->is_open != 0;
+}
 
 // After a failed platform read or write: the port's line errors as status
 // bits. A failure without a line error still reports 0x20000, so that it is
@@ -37,7 +41,9 @@ uint32_t failure_status(ser_com *sc, const char *clear_error_message) {
     return status != 0 ? status : SER_ERR_FAIL;
 }
 
-int32_t elapsed_since(uint32_t start) { return static_cast<int32_t>(msec_time() - start); }
+int32_t elapsed_since(uint32_t start) {
+    return static_cast<int32_t>(msec_time() - start);
+}
 
 // Reads 20 ms at a time until a read brings nothing, so that answers the
 // instrument sent late are not taken for the answer to the next command.
@@ -50,8 +56,7 @@ void drain_stale_input(ser_com *sc) {
         clog_debug_override silence(glog, 0);
         std::array<char, kDrainBufferSize> scratch;
         const uint32_t start = msec_time();
-        while (reads < SER_DRAIN_MAX_READS &&
-               static_cast<uint32_t>(elapsed) < SER_DRAIN_MAX_MS) {
+        while (reads < SER_DRAIN_MAX_READS && static_cast<uint32_t>(elapsed) < SER_DRAIN_MAX_MS) {
             int32_t got = 0;
             ser_com_read(sc, scratch.data(), kDrainBufferSize, &got, nullptr, kDrainBufferSize,
                          kQuietLineMs);
@@ -74,7 +79,8 @@ void drain_stale_input(ser_com *sc) {
 }  // namespace
 
 uint32_t ser_com_write(ser_com *sc, const void *data, int32_t length, int32_t mstime) {
-    const char *rendered = length >= 1 ? com2hex(data, length) : com2fix(static_cast<const char *>(data));
+    const char *rendered =
+        length >= 1 ? com2hex(data, length) : com2fix(static_cast<const char *>(data));
     clogd(glog, 7, "[ser_com_write]: start write [%s]  mstime %d\n", rendered, mstime);
     if (!usable(sc)) {
         cloge(glog, 0, "[ser_com_write]:  dev not init\n");
@@ -252,8 +258,8 @@ uint32_t ser_com_find_inst(ser_com *sc) {
             clogd(glog, 8, "[ser_com_find_inst] try baud over %d----- \n", position);
             break;
         }
-        const uint32_t status = ser_com_setport(sc, SER_FLOW_RTSCTS, rate, SER_PARITY_EVEN,
-                                                SER_STOP_2, SER_WORD_7);
+        const uint32_t status =
+            ser_com_setport(sc, SER_FLOW_RTSCTS, rate, SER_PARITY_EVEN, SER_STOP_2, SER_WORD_7);
         if (status != 0) {
             cloge(glog, 0, "[ser_com_find_inst] ser_com_setport err 0x%x\n", status);
             return status;

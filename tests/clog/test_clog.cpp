@@ -10,7 +10,8 @@ namespace {
 
 // Runs `body` with the static channel's thresholds set, restoring them after.
 struct thresholds {
-    thresholds(int32_t verb, int32_t debug) : saved_verb(default_log.verb), saved_debug(default_log.debug) {
+    thresholds(int32_t verb, int32_t debug)
+        : saved_verb(default_log.verb), saved_debug(default_log.debug) {
         default_log.verb = verb;
         default_log.debug = debug;
     }
@@ -54,8 +55,10 @@ TEST_P(ClogdThreshold, WritesOnlyAtOrBelowTheDebugThreshold) {
 INSTANTIATE_TEST_SUITE_P(Edges, ClogdThreshold,
                          ::testing::Values(threshold_case{5, 5, true}, threshold_case{5, 6, false},
                                            threshold_case{5, 4, true}, threshold_case{0, 0, true},
-                                           threshold_case{0, 1, false}, threshold_case{-1, 0, false},
-                                           threshold_case{-1, -1, true}, threshold_case{8, 8, true}));
+                                           threshold_case{0, 1, false},
+                                           threshold_case{-1, 0, false},
+                                           threshold_case{-1, -1, true},
+                                           threshold_case{8, 8, true}));
 
 TEST(ClogStreams, VerboseGoesToStdoutDebugAndErrorToStderr) {
     thresholds t(3, 3);
@@ -139,7 +142,9 @@ std::vector<std::string> dump(const char *prefix, const std::vector<unsigned cha
     return capture.debug();
 }
 
-std::string spaces(int n) { return std::string(static_cast<size_t>(n), ' '); }
+std::string spaces(int n) {
+    return std::string(static_cast<size_t>(n), ' ');
+}
 
 TEST(DumpBytes, ThreeBytesMakeOnePaddedLine) {
     const auto lines = dump("rx ", {0x41, 0x42, 0x0a}, 0);

@@ -233,6 +233,9 @@ TEST(CmatLookup, InvalidInputs) {
         double v = 0.0;
         EXPECT_EQ(fn(&ok, &v, NAN), 0);
         EXPECT_TRUE(std::isnan(v));
+        EXPECT_EQ(fn(nullptr, &v, 500.0), 0);
+        EXPECT_EQ(v, 0.0);
+        EXPECT_EQ(fn(&ok, nullptr, 500.0), 0);
     }
     // Three samples cannot carry a cubic: linear instead.
     const xspect three = make_spectrum(400.0, 440.0, {0.0, 1.0, 4.0});

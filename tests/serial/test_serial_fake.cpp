@@ -16,7 +16,7 @@ namespace {
 using ser_fake::op;
 
 class SerialFake : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         // What a port reports before we touch it: everything "wrong" so that
         // every field the logic sets is seen to change.
@@ -45,7 +45,8 @@ protected:
         d.EvtChar = '\n';
     }
     void TearDown() override {
-        EXPECT_TRUE(fake().mismatches.empty()) << "unexpected bytes written: " << fake().mismatches[0];
+        EXPECT_TRUE(fake().mismatches.empty())
+            << "unexpected bytes written: " << fake().mismatches[0];
         ser_com_del(sc_);
     }
 
@@ -91,7 +92,8 @@ TEST_F(SerialFake, NewRecordIsClosedAndUnconfigured) {
     EXPECT_STREQ(sc_->port_name, "COM7");
     EXPECT_EQ(sc_->handle, nullptr);
     EXPECT_EQ(sc_->is_open, 0);
-    EXPECT_EQ(sc_->flow_control + sc_->baud_rate + sc_->parity + sc_->stop_bits + sc_->word_length, 0);
+    EXPECT_EQ(sc_->flow_control + sc_->baud_rate + sc_->parity + sc_->stop_bits + sc_->word_length,
+              0);
     EXPECT_TRUE(fake().calls.empty());
     ser_com *unnamed = new_ser_com(nullptr);
     ASSERT_NE(unnamed, nullptr);
@@ -212,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(
                       line_case{9, 3, 5, 1, SER_ODDPARITY, SER_ONE5STOPBITS, 8},
                       line_case{-1, -1, -1, 1, SER_ODDPARITY, SER_ONE5STOPBITS, 8}));
 
-class BaudRates : public SerialFake, public ::testing::WithParamInterface<std::pair<int32_t, uint32_t>> {};
+class BaudRates : public SerialFake,
+                  public ::testing::WithParamInterface<std::pair<int32_t, uint32_t>> {};
 
 TEST_P(BaudRates, IndexSelectsTheRate) {
     sc_ = new_ser_com("COM1");
@@ -220,15 +223,16 @@ TEST_P(BaudRates, IndexSelectsTheRate) {
     EXPECT_EQ(last_dcb().BaudRate, GetParam().second);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, BaudRates,
-                         ::testing::Values(std::pair<int32_t, uint32_t>{1, 110}, std::pair<int32_t, uint32_t>{2, 300},
-                                           std::pair<int32_t, uint32_t>{3, 600}, std::pair<int32_t, uint32_t>{4, 1200},
-                                           std::pair<int32_t, uint32_t>{5, 2400}, std::pair<int32_t, uint32_t>{6, 4800},
-                                           std::pair<int32_t, uint32_t>{7, 9600}, std::pair<int32_t, uint32_t>{8, 14400},
-                                           std::pair<int32_t, uint32_t>{9, 19200}, std::pair<int32_t, uint32_t>{10, 38400},
-                                           std::pair<int32_t, uint32_t>{11, 57600}, std::pair<int32_t, uint32_t>{12, 115200},
-                                           std::pair<int32_t, uint32_t>{13, 230400},
-                                           std::pair<int32_t, uint32_t>{14, 921600}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, BaudRates,
+    ::testing::Values(
+        std::pair<int32_t, uint32_t>{1, 110}, std::pair<int32_t, uint32_t>{2, 300},
+        std::pair<int32_t, uint32_t>{3, 600}, std::pair<int32_t, uint32_t>{4, 1200},
+        std::pair<int32_t, uint32_t>{5, 2400}, std::pair<int32_t, uint32_t>{6, 4800},
+        std::pair<int32_t, uint32_t>{7, 9600}, std::pair<int32_t, uint32_t>{8, 14400},
+        std::pair<int32_t, uint32_t>{9, 19200}, std::pair<int32_t, uint32_t>{10, 38400},
+        std::pair<int32_t, uint32_t>{11, 57600}, std::pair<int32_t, uint32_t>{12, 115200},
+        std::pair<int32_t, uint32_t>{13, 230400}, std::pair<int32_t, uint32_t>{14, 921600}));
 
 TEST(BaudRateText, CoversTheTableAndUnknownIndices) {
     EXPECT_STREQ(baud_rate_to_str(0), "not configured");
@@ -260,14 +264,14 @@ TEST_P(IllegalSettings, CloseThePortAndKeepTheValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, IllegalSettings,
-    ::testing::Values(illegal_case{0, 0, 0, 0, 0, "[ser_com_setport_ex]: illegal flow control 0\n"},
-                      illegal_case{1, 10, 0, 1, 4, "[ser_com_setport_ex]: illegal parity setting 0\n"},
-                      illegal_case{1, 10, 1, 0, 4, "[ser_com_setport_ex]: illegal stop bits 0\n"},
-                      illegal_case{1, 10, 1, 1, 0, "[ser_com_setport_ex]: illegal word length 0\n"},
-                      illegal_case{1, 0, 1, 1, 4, "[ser_com_setport_ex]: illegal baud rate! (0x0)\n"},
-                      illegal_case{1, 15, 1, 1, 4, "[ser_com_setport_ex]: illegal baud rate! (0xf)\n"},
-                      illegal_case{1, -1, 1, 1, 4,
-                                   "[ser_com_setport_ex]: illegal baud rate! (0xffffffff)\n"}));
+    ::testing::Values(
+        illegal_case{0, 0, 0, 0, 0, "[ser_com_setport_ex]: illegal flow control 0\n"},
+        illegal_case{1, 10, 0, 1, 4, "[ser_com_setport_ex]: illegal parity setting 0\n"},
+        illegal_case{1, 10, 1, 0, 4, "[ser_com_setport_ex]: illegal stop bits 0\n"},
+        illegal_case{1, 10, 1, 1, 0, "[ser_com_setport_ex]: illegal word length 0\n"},
+        illegal_case{1, 0, 1, 1, 4, "[ser_com_setport_ex]: illegal baud rate! (0x0)\n"},
+        illegal_case{1, 15, 1, 1, 4, "[ser_com_setport_ex]: illegal baud rate! (0xf)\n"},
+        illegal_case{1, -1, 1, 1, 4, "[ser_com_setport_ex]: illegal baud rate! (0xffffffff)\n"}));
 
 TEST_F(SerialFake, IllegalBaudRateShowsUnknownInTheArgumentLine) {
     sc_ = new_ser_com("COM1");
@@ -304,7 +308,8 @@ TEST_F(SerialFake, ReconfiguringAnOpenPortDoesNotReopenOrWaitForIt) {
     EXPECT_EQ(last_dcb().ByteSize, 7);
 }
 
-class OpenDelay : public SerialFake, public ::testing::WithParamInterface<std::pair<int32_t, uint32_t>> {};
+class OpenDelay : public SerialFake,
+                  public ::testing::WithParamInterface<std::pair<int32_t, uint32_t>> {};
 
 TEST_P(OpenDelay, HasA160msFloor) {
     sc_ = new_ser_com("COM2");
@@ -313,8 +318,10 @@ TEST_P(OpenDelay, HasA160msFloor) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Delays, OpenDelay,
-                         ::testing::Values(std::pair<int32_t, uint32_t>{0, 160}, std::pair<int32_t, uint32_t>{100, 160},
-                                           std::pair<int32_t, uint32_t>{-5, 160}, std::pair<int32_t, uint32_t>{160, 160},
+                         ::testing::Values(std::pair<int32_t, uint32_t>{0, 160},
+                                           std::pair<int32_t, uint32_t>{100, 160},
+                                           std::pair<int32_t, uint32_t>{-5, 160},
+                                           std::pair<int32_t, uint32_t>{160, 160},
                                            std::pair<int32_t, uint32_t>{500, 500}));
 
 TEST_F(SerialFake, OpenFailureLeavesTheRecordClosed) {
@@ -322,7 +329,8 @@ TEST_F(SerialFake, OpenFailureLeavesTheRecordClosed) {
     fake().last_error = 2;
     sc_ = new_ser_com("COM9");
     EXPECT_EQ(ser_com_setport(sc_, 3, 10, 3, 2, 3), 0x20000u);
-    EXPECT_EQ(log_.errors(), std::vector<std::string>{"[ser_com_setport_ex]: open [\\\\.\\COM9] err 2\n"});
+    EXPECT_EQ(log_.errors(),
+              std::vector<std::string>{"[ser_com_setport_ex]: open [\\\\.\\COM9] err 2\n"});
     EXPECT_EQ(sc_->is_open, 0);
     EXPECT_TRUE(sleeps().empty());
 }
@@ -332,7 +340,8 @@ TEST_F(SerialFake, StateReadFailureClosesThePort) {
     fake().last_error = 5;
     sc_ = new_ser_com("COM9");
     EXPECT_EQ(ser_com_setport(sc_, 3, 10, 3, 2, 3), 0x20000u);
-    EXPECT_EQ(log_.errors(), std::vector<std::string>{"[ser_com_setport_ex]: read [COM9] state err 5\n"});
+    EXPECT_EQ(log_.errors(),
+              std::vector<std::string>{"[ser_com_setport_ex]: read [COM9] state err 5\n"});
     EXPECT_EQ(sc_->is_open, 0);
     EXPECT_EQ(ser_fake::calls_of(op::close).size(), 1u);
 }
@@ -342,7 +351,8 @@ TEST_F(SerialFake, StateWriteFailureClosesThePort) {
     fake().last_error = 31;
     sc_ = new_ser_com("COM9");
     EXPECT_EQ(ser_com_setport(sc_, 3, 10, 3, 2, 3), 0x20000u);
-    EXPECT_EQ(log_.errors(), std::vector<std::string>{"[ser_com_setport_ex]: SetCommState err ,31\n"});
+    EXPECT_EQ(log_.errors(),
+              std::vector<std::string>{"[ser_com_setport_ex]: SetCommState err ,31\n"});
     EXPECT_EQ(sc_->is_open, 0);
     EXPECT_THAT(ops(), ::testing::ElementsAre(op::open_port, op::sleep, op::get_state, op::purge,
                                               op::set_state, op::close, op::sleep));
@@ -390,7 +400,7 @@ TEST_F(SerialFake, DeleteOfAClosedRecordDoesNotSleep) {
 // --- Port listing ------------------------------------------------------------
 
 class PortList : public SerialFake {
-protected:
+  protected:
     std::vector<std::string> list(int32_t max) {
         std::vector<char *> names(8, nullptr);
         EXPECT_EQ(get_serial_path(names.data(), max), 0);
@@ -443,8 +453,9 @@ TEST_F(PortList, MissingKeyStoresNothing) {
     fake().list_open_result = 2;
     fake().list = {{"a", "COM1"}};
     EXPECT_TRUE(list(8).empty());
-    EXPECT_EQ(log_.errors(), std::vector<std::string>{
-                                 "[get_serial_path]: RegOpenKeyEx  error, no serial ports appeared\n"});
+    EXPECT_EQ(log_.errors(),
+              std::vector<std::string>{
+                  "[get_serial_path]: RegOpenKeyEx  error, no serial ports appeared\n"});
     EXPECT_TRUE(ser_fake::calls_of(op::list_value).empty());
     EXPECT_TRUE(ser_fake::calls_of(op::list_close).empty());
 }
@@ -556,9 +567,10 @@ TEST_F(SerialFake, IoOnAClosedOrMissingRecordIsRefused) {
     EXPECT_EQ(ser_com_write_read_ex(sc_, "A", 0, buffer, 16, &count, "\r", 1, 10, 1), 0x20000u);
     EXPECT_EQ(count, 77);
     EXPECT_EQ(log_.errors(),
-              (std::vector<std::string>{"[ser_com_write]:  dev not init\n", "[ser_com_write]:  dev not init\n",
-                                        "[ser_com_read]:  dev not init\n", "[ser_com_read]:  dev not init\n",
-                                        "[ser_com_write_read_ex]: dev not init\n"}));
+              (std::vector<std::string>{
+                  "[ser_com_write]:  dev not init\n", "[ser_com_write]:  dev not init\n",
+                  "[ser_com_read]:  dev not init\n", "[ser_com_read]:  dev not init\n",
+                  "[ser_com_write_read_ex]: dev not init\n"}));
     EXPECT_TRUE(fake().calls.empty());
 }
 
@@ -569,15 +581,16 @@ TEST_F(SerialFake, TimeoutSettingFailureIsReported) {
     char buffer[16];
     EXPECT_EQ(ser_com_write(sc_, "A", 0, 10), 0x20000u);
     EXPECT_EQ(ser_com_read(sc_, buffer, 16, nullptr, "\r", 1, 10), 0x20000u);
-    EXPECT_EQ(log_.errors(), (std::vector<std::string>{"[ser_com_write]:  SetCommTimeouts err, 87\n",
-                                                       "[ser_com_read]: SetCommTimeouts err 87\n"}));
+    EXPECT_EQ(log_.errors(),
+              (std::vector<std::string>{"[ser_com_write]:  SetCommTimeouts err, 87\n",
+                                        "[ser_com_read]: SetCommTimeouts err 87\n"}));
     EXPECT_TRUE(fake().written.empty());
 }
 
 // --- Read --------------------------------------------------------------------
 
 class SerialRead : public SerialFake {
-protected:
+  protected:
     void SetUp() override {
         SerialFake::SetUp();
         open_port();
@@ -669,8 +682,8 @@ TEST_F(SerialRead, ByteCountWithoutTerminatorStopsAtTheCount) {
     ser_fake::push_incoming("rest\r", 50);
     EXPECT_EQ(read(nullptr, 12, 2000, 128), 0u);
     EXPECT_EQ(text(), "OK00,CA-410,");
-    EXPECT_TRUE(log_.has_debug(
-        "[ser_com_read] end [4f 4b 30 30 2c 43 41 2d 34 31 30 2c], err 0x0\n"));
+    EXPECT_TRUE(
+        log_.has_debug("[ser_com_read] end [4f 4b 30 30 2c 43 41 2d 34 31 30 2c], err 0x0\n"));
     EXPECT_EQ(fake().incoming.size(), 1u);  // left for the next drain
 }
 
@@ -699,7 +712,8 @@ TEST_P(ReadModes, FollowTheTerminatorAndCountRules) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ReadModes,
-                         ::testing::Values(mode_case{"\r", 0, 0, 0, 0}, mode_case{"\r", -1, 0, 0, 0},
+                         ::testing::Values(mode_case{"\r", 0, 0, 0, 0},
+                                           mode_case{"\r", -1, 0, 0, 0},
                                            mode_case{nullptr, -1, 0, 0, 0},
                                            mode_case{nullptr, 2, 0, 3, 1},
                                            // Reads until the time-out: a time-out.
@@ -726,13 +740,15 @@ TEST_F(SerialRead, ExchangeDrainsWritesAndReads) {
     ser_fake::expect_exchange("MES,1\r", "OK00,7,1,2,3\r", 40);
     std::vector<char> rbuf(128, 'X');
     int32_t count = 0;
-    EXPECT_EQ(ser_com_write_read_ex(sc_, "MES,1\r", 0, rbuf.data(), 128, &count, "\r", 1, 3000, 1), 0u);
+    EXPECT_EQ(ser_com_write_read_ex(sc_, "MES,1\r", 0, rbuf.data(), 128, &count, "\r", 1, 3000, 1),
+              0u);
     EXPECT_STREQ(rbuf.data(), "OK00,7,1,2,3\r");
     EXPECT_EQ(count, 13);
     // Drain: one read with the stale bytes, one that brings nothing; then
     // the write and the answer.
-    EXPECT_THAT(ops(), ::testing::ElementsAre(op::set_timeouts, op::read, op::set_timeouts, op::read,
-                                              op::set_timeouts, op::write, op::set_timeouts, op::read));
+    EXPECT_THAT(ops(),
+                ::testing::ElementsAre(op::set_timeouts, op::read, op::set_timeouts, op::read,
+                                       op::set_timeouts, op::write, op::set_timeouts, op::read));
     const auto reads = ser_fake::calls_of(op::read);
     EXPECT_EQ(reads[0].count, 499u);
     EXPECT_EQ(reads[0].data, "stale\r");
@@ -740,7 +756,8 @@ TEST_F(SerialRead, ExchangeDrainsWritesAndReads) {
     // The drain is silent; the threshold is back afterwards.
     EXPECT_FALSE(log_.has_debug("[ser_com_read]: read 6 bytes, [stale^M]\n"));
     EXPECT_EQ(default_log.debug, 8);
-    EXPECT_TRUE(log_.has_debug("[ser_com_write_read_ex] : rfirstw =1  tc=[^M] ntc=1 ---   start\n"));
+    EXPECT_TRUE(
+        log_.has_debug("[ser_com_write_read_ex] : rfirstw =1  tc=[^M] ntc=1 ---   start\n"));
     EXPECT_TRUE(log_.has_debug("[ser_com_write_read_ex] 2nd_read err 0x0\n"));
 }
 
@@ -749,7 +766,8 @@ TEST_F(SerialRead, ExchangeWithoutDrainLogsNullTerminatorSet) {
     std::vector<char> rbuf(16);
     int32_t count = 0;
     EXPECT_EQ(ser_com_write_read(sc_, "X", 0, rbuf.data(), 16, &count, nullptr, 4, 100), 0u);
-    EXPECT_TRUE(log_.has_debug("[ser_com_write_read_ex] : rfirstw =0  tc=[(null)] ntc=4 ---   start\n"));
+    EXPECT_TRUE(
+        log_.has_debug("[ser_com_write_read_ex] : rfirstw =0  tc=[(null)] ntc=4 ---   start\n"));
     EXPECT_EQ(ser_fake::calls_of(op::read).size(), 1u);
 }
 
@@ -757,7 +775,8 @@ TEST_F(SerialRead, ExchangeTimeoutOnReadIsReported) {
     ser_fake::expect_exchange("ZRC\r", "");
     std::vector<char> rbuf(64);
     int32_t count = -1;
-    EXPECT_EQ(ser_com_write_read_ex(sc_, "ZRC\r", 0, rbuf.data(), 64, &count, "\r", 1, 6000, 1), 0x4000u);
+    EXPECT_EQ(ser_com_write_read_ex(sc_, "ZRC\r", 0, rbuf.data(), 64, &count, "\r", 1, 6000, 1),
+              0x4000u);
     EXPECT_EQ(count, 0);
     EXPECT_TRUE(log_.has_debug("[ser_com_write_read_ex] 2nd_read timeout 6000 ms, err 0x4000\n"));
 }
@@ -775,7 +794,8 @@ TEST_F(SerialRead, ExchangeFailedWriteSkipsTheReadAndLeavesTheCount) {
 
 TEST_F(SerialRead, ExchangeWriteTimeoutIsReported) {
     std::vector<char> rbuf(64);
-    EXPECT_EQ(ser_com_write_read_ex(sc_, "RST,0\r", 0, rbuf.data(), 64, nullptr, "\r", 1, 0, 0), 0x4000u);
+    EXPECT_EQ(ser_com_write_read_ex(sc_, "RST,0\r", 0, rbuf.data(), 64, nullptr, "\r", 1, 0, 0),
+              0x4000u);
     EXPECT_TRUE(log_.has_debug("[ser_com_write_read_ex] ist_write timeout 0 ms, err 0x4000\n"));
 }
 
@@ -791,8 +811,9 @@ TEST_F(SerialRead, DrainOfALineThatNeverFallsQuietIsBoundedByTime) {
     EXPECT_GE(writes[0].at_ms - start, SER_DRAIN_MAX_MS);
     EXPECT_LT(writes[0].at_ms - start, SER_DRAIN_MAX_MS + 100);
     ASSERT_EQ(log_.errors().size(), 1u);
-    EXPECT_THAT(log_.errors()[0], ::testing::StartsWith(
-                                      "[ser_com_write_read_ex]: line would not fall quiet, drain stopped after "));
+    EXPECT_THAT(log_.errors()[0],
+                ::testing::StartsWith(
+                    "[ser_com_write_read_ex]: line would not fall quiet, drain stopped after "));
 }
 
 TEST_F(SerialRead, DrainOfALineThatNeverFallsQuietIsBoundedByReads) {
@@ -801,8 +822,9 @@ TEST_F(SerialRead, DrainOfALineThatNeverFallsQuietIsBoundedByReads) {
     std::vector<char> rbuf(64);
     ser_com_write_read_ex(sc_, "A\r", 0, rbuf.data(), 64, nullptr, "\r", 1, 100, 1);
     EXPECT_EQ(ser_fake::calls_of(op::read).size(), static_cast<size_t>(SER_DRAIN_MAX_READS) + 1);
-    EXPECT_EQ(log_.errors(), std::vector<std::string>{"[ser_com_write_read_ex]: line would not fall quiet, "
-                                                      "drain stopped after 100 reads in 0 ms\n"});
+    EXPECT_EQ(log_.errors(),
+              std::vector<std::string>{"[ser_com_write_read_ex]: line would not fall quiet, "
+                                       "drain stopped after 100 reads in 0 ms\n"});
 }
 
 // --- Baud-rate search --------------------------------------------------------
@@ -812,8 +834,8 @@ TEST_F(SerialFake, FindInstTriesElevenRatesAndLeavesThePortClosed) {
     EXPECT_EQ(ser_com_find_inst(sc_), 0u);
     std::vector<uint32_t> rates;
     for (const auto &c : ser_fake::calls_of(op::set_state)) rates.push_back(c.dcb.BaudRate);
-    EXPECT_EQ(rates, (std::vector<uint32_t>{38400, 115200, 9600, 4800, 2400, 1200, 57600, 19200, 600,
-                                            300, 110}));
+    EXPECT_EQ(rates, (std::vector<uint32_t>{38400, 115200, 9600, 4800, 2400, 1200, 57600, 19200,
+                                            600, 300, 110}));
     std::string expected;
     for (int i = 0; i < 11; i++) expected += "COM,1\r";
     EXPECT_EQ(fake().written, expected);

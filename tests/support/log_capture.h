@@ -10,7 +10,7 @@
 #include "clog/clog.h"
 
 class log_capture {
-public:
+  public:
     explicit log_capture(int32_t debug_level = 8) : saved_(default_log) {
         current_ = this;
         default_log.debug = debug_level;
@@ -42,7 +42,7 @@ public:
         all_.clear();
     }
 
-private:
+  private:
     static std::string format(const char *fmt, va_list args) {
         va_list copy;
         va_copy(copy, args);

@@ -19,8 +19,8 @@ constexpr int kMaxPorts = 64;
 // Prints a failed result as name, number and meaning; returns the exit status.
 int report_failure(const char *what, int32_t result) {
     const ca_result_info *info = ca_result_find(result);
-    fprintf(stderr, "ca410: %s failed: %s (%d): %s\n", what, info ? info->name : "unknown",
-            result, info ? info->meaning : "not a result code of this library");
+    fprintf(stderr, "ca410: %s failed: %s (%d): %s\n", what, info ? info->name : "unknown", result,
+            info ? info->meaning : "not a result code of this library");
     return 1;
 }
 

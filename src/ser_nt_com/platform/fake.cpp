@@ -13,7 +13,9 @@ namespace {
 
 state g_state;
 
-void advance(uint32_t ms) { g_state.now_ms += ms; }
+void advance(uint32_t ms) {
+    g_state.now_ms += ms;
+}
 
 call &record(op what) {
     call c;
@@ -24,7 +26,9 @@ call &record(op what) {
 }
 
 // Handles are small non-null tokens; the fake never dereferences them.
-ser_handle token_for(int n) { return reinterpret_cast<ser_handle>(static_cast<uintptr_t>(0x1000 + n)); }
+ser_handle token_for(int n) {
+    return reinterpret_cast<ser_handle>(static_cast<uintptr_t>(0x1000 + n));
+}
 
 bool fake_open(const char *port_name, char *path, size_t path_size, ser_handle *handle) {
     call &c = record(op::open_port);
@@ -36,7 +40,9 @@ bool fake_open(const char *port_name, char *path, size_t path_size, ser_handle *
     return true;
 }
 
-void fake_close(ser_handle) { record(op::close); }
+void fake_close(ser_handle) {
+    record(op::close);
+}
 
 bool fake_get_state(ser_handle, ser_dcb *dcb) {
     call &c = record(op::get_state);
@@ -52,7 +58,9 @@ bool fake_set_state(ser_handle, const ser_dcb *dcb) {
     return g_state.set_state_ok;
 }
 
-void fake_purge(ser_handle, uint32_t flags) { record(op::purge).flags = flags; }
+void fake_purge(ser_handle, uint32_t flags) {
+    record(op::purge).flags = flags;
+}
 
 bool fake_set_timeouts(ser_handle, const ser_timeouts *timeouts) {
     record(op::set_timeouts).timeouts = *timeouts;
@@ -146,7 +154,9 @@ bool fake_clear_error(ser_handle, uint32_t *errors) {
     return true;
 }
 
-uint32_t fake_last_error() { return g_state.last_error; }
+uint32_t fake_last_error() {
+    return g_state.last_error;
+}
 
 int32_t fake_list_open(ser_list_key *key) {
     record(op::list_open);
@@ -180,9 +190,9 @@ int32_t fake_list_close(ser_list_key) {
 }
 
 const ser_platform_ops kFakeOps = {
-    "fake",        fake_open,       fake_close,       fake_get_state,  fake_set_state,
-    fake_purge,    fake_set_timeouts, fake_read,      fake_write,      fake_clear_error,
-    fake_last_error, fake_list_open, fake_list_value, fake_list_close,
+    "fake",          fake_open,         fake_close,      fake_get_state,  fake_set_state,
+    fake_purge,      fake_set_timeouts, fake_read,       fake_write,      fake_clear_error,
+    fake_last_error, fake_list_open,    fake_list_value, fake_list_close,
 };
 
 void clock_sleep(uint32_t ms) {
@@ -190,14 +200,18 @@ void clock_sleep(uint32_t ms) {
     advance(ms);
 }
 
-uint32_t clock_tick() { return g_state.now_ms; }
+uint32_t clock_tick() {
+    return g_state.now_ms;
+}
 
 bool clock_frequency(int64_t *frequency) {
     *frequency = 1000;
     return true;
 }
 
-int64_t clock_counter() { return g_state.now_ms; }
+int64_t clock_counter() {
+    return g_state.now_ms;
+}
 
 const cmat_clock_ops kFakeClock = {clock_sleep, clock_tick, clock_frequency, clock_counter};
 
@@ -211,7 +225,9 @@ const char *op_name(op o) {
     return kNames[static_cast<int>(o)];
 }
 
-state &get() { return g_state; }
+state &get() {
+    return g_state;
+}
 
 void install() {
     g_state = state{};
@@ -224,8 +240,12 @@ void uninstall() {
     cmat_clock = nullptr;
 }
 
-const ser_platform_ops *backend() { return &kFakeOps; }
-const cmat_clock_ops *clock() { return &kFakeClock; }
+const ser_platform_ops *backend() {
+    return &kFakeOps;
+}
+const cmat_clock_ops *clock() {
+    return &kFakeClock;
+}
 
 void push_incoming(const std::string &bytes, uint32_t delay_ms) {
     g_state.incoming.push_back(chunk{bytes, delay_ms, false});

@@ -7,19 +7,23 @@
 
 namespace {
 
-HANDLE as_handle(ser_handle handle) { return static_cast<HANDLE>(handle); }
+HANDLE as_handle(ser_handle handle) {
+    return static_cast<HANDLE>(handle);
+}
 
 bool win32_open(const char *port_name, char *path, size_t path_size, ser_handle *handle) {
     // The device namespace reaches COM10 and above as well as COM1..COM9.
     snprintf(path, path_size, "\\\\.\\%s", port_name);
-    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
+    HANDLE h =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     *handle = h;
     return true;
 }
 
-void win32_close(ser_handle handle) { CloseHandle(as_handle(handle)); }
+void win32_close(ser_handle handle) {
+    CloseHandle(as_handle(handle));
+}
 
 bool win32_get_state(ser_handle handle, ser_dcb *out) {
     DCB dcb{};
@@ -83,7 +87,9 @@ bool win32_set_state(ser_handle handle, const ser_dcb *in) {
     return SetCommState(as_handle(handle), &dcb) != 0;
 }
 
-void win32_purge(ser_handle handle, uint32_t flags) { PurgeComm(as_handle(handle), flags); }
+void win32_purge(ser_handle handle, uint32_t flags) {
+    PurgeComm(as_handle(handle), flags);
+}
 
 bool win32_set_timeouts(ser_handle handle, const ser_timeouts *t) {
     COMMTIMEOUTS timeouts{};
@@ -116,7 +122,9 @@ bool win32_clear_error(ser_handle handle, uint32_t *errors) {
     return true;
 }
 
-uint32_t win32_last_error() { return GetLastError(); }
+uint32_t win32_last_error() {
+    return GetLastError();
+}
 
 int32_t win32_list_open(ser_list_key *key) {
     HKEY opened = nullptr;
@@ -139,14 +147,18 @@ int32_t win32_list_value(ser_list_key key, uint32_t index, char *name, uint32_t 
     return result;
 }
 
-int32_t win32_list_close(ser_list_key key) { return RegCloseKey(static_cast<HKEY>(key)); }
+int32_t win32_list_close(ser_list_key key) {
+    return RegCloseKey(static_cast<HKEY>(key));
+}
 
 const ser_platform_ops kWin32Ops = {
-    "win32",           win32_open,      win32_close,      win32_get_state, win32_set_state,
-    win32_purge,       win32_set_timeouts, win32_read,    win32_write,     win32_clear_error,
-    win32_last_error,  win32_list_open, win32_list_value, win32_list_close,
+    "win32",          win32_open,         win32_close,      win32_get_state,  win32_set_state,
+    win32_purge,      win32_set_timeouts, win32_read,       win32_write,      win32_clear_error,
+    win32_last_error, win32_list_open,    win32_list_value, win32_list_close,
 };
 
 }  // namespace
 
-const ser_platform_ops *ser_platform_native() { return &kWin32Ops; }
+const ser_platform_ops *ser_platform_native() {
+    return &kWin32Ops;
+}
