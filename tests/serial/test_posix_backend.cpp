@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "ser_nt_com/platform/ser_platform.h"
-#include "serial/posix_internal.h"
+#include "ser_nt_com/platform/posix.h"
 #include "serial/pty_pair.h"
 
 namespace {

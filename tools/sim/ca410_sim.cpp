@@ -29,9 +29,10 @@ namespace {
 constexpr std::size_t max_frame = 4096;  // a line without carriage return is dropped beyond this
 constexpr auto chatter_period = std::chrono::milliseconds(5);
 constexpr char chatter_byte = '#';
-const auto char_time =
-    std::chrono::duration_cast<clock_type::duration>(std::chrono::duration<double, std::milli>(
-        ca410_sim::char_time_ms));
+constexpr auto hangup_pause = std::chrono::milliseconds(100);
+constexpr auto exclusive_check_period = std::chrono::milliseconds(100);
+const auto char_time = std::chrono::duration_cast<clock_type::duration>(
+    std::chrono::duration<double, std::milli>(ca410_sim::char_time_ms));
 
 // An answer echoed back by a host that left echo on its line: answering it
 // would start an endless exchange of "ER10"s.
@@ -83,6 +84,7 @@ struct ca410_sim::impl {
     time_point line_free{};
     time_point next_chatter{};
     time_point read_backoff{};
+    time_point next_exclusive_check{};
 
     void wake() {
         const char c = 1;
@@ -116,9 +118,9 @@ struct ca410_sim::impl {
     }
 
     void queue(out_item item) {
-        const auto at = std::upper_bound(
-            out.begin(), out.end(), item.due,
-            [](const time_point &t, const out_item &o) { return t < o.due; });
+        const auto at =
+            std::upper_bound(out.begin(), out.end(), item.due,
+                             [](const time_point &t, const out_item &o) { return t < o.due; });
         out.insert(at, std::move(item));
     }
 
@@ -141,11 +143,13 @@ struct ca410_sim::impl {
                 sim::delivery d = faults.shape(std::move(r.text));
                 rec.answer = d.sent;
                 time_point due = std::max(now, busy_until) + std::chrono::milliseconds(r.busy_ms);
-                for (std::size_t i = 0; i < d.chunks.size(); ++i) {
-                    due += std::chrono::milliseconds(d.chunks[i].delay_ms);
-                    const bool last = i + 1 == d.chunks.size();
-                    queue({due, std::move(d.chunks[i].bytes), last && d.hangup, false});
+                for (auto &chunk : d.chunks) {
+                    due += std::chrono::milliseconds(chunk.delay_ms);
+                    queue({due, std::move(chunk.bytes), false, false});
                 }
+                // Closing the master throws away what the host has not read
+                // yet; the pause lets the part of the answer reach it first.
+                if (d.hangup) queue({due + hangup_pause, {}, true, false});
                 busy_until = due;
                 if (d.late && !d.hangup)
                     queue({due + std::chrono::milliseconds(d.late->delay_ms),
@@ -178,22 +182,24 @@ struct ca410_sim::impl {
 
     void hang_up() {
         // The host sees the line drop (EIO, POLLHUP); the instrument comes
-        // back on a fresh pseudo-terminal, announced through port_path() and
-        // the link.
+        // back on a fresh pseudo-terminal. The new line, its link and
+        // port_path() are in place before the old one closes, so a host that
+        // has seen the drop finds the new line at once.
         out.clear();
         partial.clear();
-        line.close();
+        sim::pty fresh;
         std::string error;
-        if (!line.open(&error)) {
-            std::fprintf(stderr, "ca410-sim: cannot reopen the line: %s\n", error.c_str());
+        if (!fresh.open(&error)) {
+            std::fprintf(stderr, "ca410-sim: cannot open a new line: %s\n", error.c_str());
             stopping = true;
-            return;
-        }
-        if (!options.link_path.empty() &&
-            !sim::update_link(options.link_path, line.slave_path(), &error))
+        } else if (!options.link_path.empty() &&
+                   !sim::update_link(options.link_path, fresh.slave_path(), &error)) {
             std::fprintf(stderr, "ca410-sim: %s\n", error.c_str());
+        }
         std::lock_guard<std::mutex> lock(m);
-        port = line.slave_path();
+        port = fresh.slave_path();
+        line.swap(fresh);
+        fresh.close();
     }
 
     // Writes what is due; returns false when the line is full.
@@ -209,8 +215,8 @@ struct ca410_sim::impl {
             if (paced && n > 0) {
                 const time_point start = std::max(line_free, it.due);
                 if (start + char_time > now) break;
-                n = std::min<std::size_t>(n, 1 + static_cast<std::size_t>((now - start - char_time) /
-                                                                           char_time));
+                n = std::min<std::size_t>(
+                    n, 1 + static_cast<std::size_t>((now - start - char_time) / char_time));
             }
             if (n > 0) {
                 const ssize_t w = ::write(line.master(), it.bytes.data(), n);
@@ -279,6 +285,7 @@ struct ca410_sim::impl {
             auto deadline = next_deadline();
             if (now < read_backoff && (!deadline || read_backoff < *deadline))
                 deadline = read_backoff;
+            if (!deadline || next_exclusive_check < *deadline) deadline = next_exclusive_check;
             if (deadline) {
                 const auto wait = std::max(clock_type::duration::zero(), *deadline - now);
                 const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
@@ -298,6 +305,7 @@ struct ca410_sim::impl {
                 char buf[4096];
                 const ssize_t n = ::read(line.master(), buf, sizeof buf);
                 if (n > 0) {
+                    line.release_exclusive();  // so the host may open again right after it closes
                     on_bytes(buf, static_cast<std::size_t>(n), clock_type::now());
                 } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                     // No slave open (should not happen while we hold one):
@@ -308,13 +316,19 @@ struct ca410_sim::impl {
             const time_point after = clock_type::now();
             line_full = !flush(after);
             tick_chatter(after);
+            if (after >= next_exclusive_check) {
+                line.release_exclusive();
+                next_exclusive_check = after + exclusive_check_period;
+            }
         }
     }
 };
 
 ca410_sim::ca410_sim(sim_options options) : impl_(std::make_unique<impl>(std::move(options))) {}
 
-ca410_sim::~ca410_sim() { stop(); }
+ca410_sim::~ca410_sim() {
+    stop();
+}
 
 bool ca410_sim::start(std::string *error) {
     impl &d = *impl_;

@@ -22,11 +22,11 @@ using sim_xyz = std::array<double, 3>;
 // The identity the instrument reports to "IDO,": the answer is "OK00," and
 // these fields joined by commas.
 struct sim_identity {
-    std::string model = "CA-410";           // field 0; hosts compare "OK00,CA-410,"
-    std::string probe = "CA-P427";          // field 1
-    std::string name = "CA-410 SIM     ";   // field 2, blank-padded to 15 like the real one
-    std::string version = "1.21.0004";      // field 3
-    std::string serial = "41000001";        // field 4
+    std::string model = "CA-410";                   // field 0; hosts compare "OK00,CA-410,"
+    std::string probe = "CA-P427";                  // field 1
+    std::string name = "CA-410 SIM     ";           // field 2, blank-padded to 15 like the real one
+    std::string version = "1.21.0004";              // field 3
+    std::string serial = "41000001";                // field 4
     std::vector<std::string> extra = {"27000001"};  // further fields
 };
 
@@ -34,41 +34,40 @@ struct sim_identity {
 struct sim_display {
     // XYZ of full red, green and blue (columns of the display matrix). The
     // defaults are the sRGB primaries with a white of Y = 100.
-    std::array<sim_xyz, 3> primaries = {{{41.24, 21.26, 1.93},
-                                         {35.76, 71.52, 11.92},
-                                         {18.05, 7.22, 95.05}}};
+    std::array<sim_xyz, 3> primaries = {
+        {{41.24, 21.26, 1.93}, {35.76, 71.52, 11.92}, {18.05, 7.22, 95.05}}};
     double gamma = 2.2;
     sim_xyz black = {0.0, 0.0, 0.0};  // light of a black screen, added to every colour
 };
 
 // The instrument's settings, by the names of the settings catalogue.
 struct sim_settings {
-    int display_mode = 0;        // STR,0  / "MDS,": 0 xyLv, 5 u'v'Lv, 7 XYZ, ...
-    int sync_mode = 3;           // STR,1  / "SCS,": 0 to 5, 2 external
-    int current_channel = 0;     // STR,3  / "MCH,": 0 factory, 1 to 99 user
-    int lum_unit = 1;            // STR,6  / "LUS,": 0 or 1
-    int measure_speed = 1;       // STR,7  / "FSC,": 0 to 3
-    int probe_display = 1;       // STR,11 / "DPR,": 1 to 10
-    int probe_output = 1;        // STR,12 / "OPR,": 1 to 10
+    int display_mode = 0;            // STR,0  / "MDS,": 0 xyLv, 5 u'v'Lv, 7 XYZ, ...
+    int sync_mode = 3;               // STR,1  / "SCS,": 0 to 5, 2 external
+    int current_channel = 0;         // STR,3  / "MCH,": 0 factory, 1 to 99 user
+    int lum_unit = 1;                // STR,6  / "LUS,": 0 or 1
+    int measure_speed = 1;           // STR,7  / "FSC,": 0 to 3
+    int probe_display = 1;           // STR,11 / "DPR,": 1 to 10
+    int probe_output = 1;            // STR,12 / "OPR,": 1 to 10
     double temperature_shift = 0.0;  // STR,15, read only
     double manual_time_ms = 100.0;   // STR,17, set through "SCS,5,<ms>"
-    int trigger_mode = 0;        // STR,18 / "TMS,": 0 or 1
-    int trigger_delay = 0;       // STR,19 / "TDS,": 0 to 100 ms
-    int zero_cal_status = 0;     // STR,23: 2 after a successful "ZRC"
-    int simultaneous = 0;        // STR,26 / "MMS,": 0 or 1
+    int trigger_mode = 0;            // STR,18 / "TMS,": 0 or 1
+    int trigger_delay = 0;           // STR,19 / "TDS,": 0 to 100 ms
+    int zero_cal_status = 0;         // STR,23: 2 after a successful "ZRC"
+    int simultaneous = 0;            // STR,26 / "MMS,": 0 or 1
     double internal_freq_hz = 60.0;  // STR,28, set through "SCS,4,<Hz>"
-    int color_range_mode = 0;    // "RGR,0,0" field 0: 0 automatic, 1 fixed
-    int color_range = 6;         // "RGR,0,0" field 1: 1 to 6
-    int flicker_range_mode = 0;  // "RGR,0,1" field 0
-    int flicker_range = 4;       // "RGR,0,1" field 1: 1 to 4
-    int calmode = 0;             // "UCS,": 1 while a user calibration is entered
+    int color_range_mode = 0;        // "RGR,0,0" field 0: 0 automatic, 1 fixed
+    int color_range = 6;             // "RGR,0,0" field 1: 1 to 6
+    int flicker_range_mode = 0;      // "RGR,0,1" field 0
+    int flicker_range = 4;           // "RGR,0,1" field 1: 1 to 4
+    int calmode = 0;                 // "UCS,": 1 while a user calibration is entered
 };
 
 // One user calibration channel (1 to 99).
 struct sim_channel {
     int number = 0;
-    int cal_type = 2;            // 2: user WRGB calibration
-    std::string name;            // at most 10 characters, unpadded
+    int cal_type = 2;                   // 2: user WRGB calibration
+    std::string name;                   // at most 10 characters, unpadded
     std::array<sim_xyz, 4> target{};    // white, red, green, blue
     std::array<sim_xyz, 4> measured{};  // as measured through the factory calibration
     std::array<double, 9> matrix{1, 0, 0, 0, 1, 0, 0, 0, 1};  // row-major, raw -> corrected
@@ -83,7 +82,7 @@ struct sim_options {
     std::array<int, 4> measure_ms{0, 0, 0, 0};  // time a measurement takes, by speed 0 to 3
     sim_display display;
     sim_identity identity;
-    sim_settings settings;   // power-on settings (a state file overrides them)
+    sim_settings settings;  // power-on settings (a state file overrides them)
     // Top luminance of colour ranges 1 to 6; in automatic range mode the top
     // one applies. A measured Y above it answers "ER22".
     std::array<double, 6> color_range_limits{10.0, 100.0, 500.0, 1000.0, 3000.0, 5000.0};
@@ -95,11 +94,13 @@ struct frame_record {
     std::string bytes;  // exactly as received, carriage return included
     std::chrono::steady_clock::time_point first_byte;  // arrival of its first byte
     std::chrono::steady_clock::time_point received;    // arrival of its carriage return
-    std::string answer;  // every byte sent in reply, faults included; empty when silent
+    // The answer's bytes as they went out: garbage, padding and cuts
+    // included, late bytes not; empty when the frame was not answered.
+    std::string answer;
 };
 
 class ca410_sim {
-public:
+  public:
     // Line time of one character at 38400 baud with 7E2 framing (11 bits).
     static constexpr double char_time_ms = 11.0 * 1000.0 / 38400.0;
     // fault_hangup_next(): close after half of the answer.
@@ -122,9 +123,9 @@ public:
     std::string port_path() const;
 
     // --- the display under test
-    void show_rgb(double r, double g, double b);  // drive levels 0 to 1, gamma applied
-    void show_xyz(double x, double y, double z);  // light of the display, as is
-    sim_xyz shown_xyz() const;                    // what the display emits now
+    void show_rgb(double r, double g, double b);   // drive levels 0 to 1, gamma applied
+    void show_xyz(double x, double y, double z);   // light of the display, as is
+    sim_xyz shown_xyz() const;                     // what the display emits now
     void set_display(const sim_display &display);  // keeps the shown RGB levels
     sim_display display() const;
 
@@ -145,14 +146,16 @@ public:
     void set_identity_answer(std::string raw);
 
     // --- faults; each "next" fault applies to the next frame(s) received
-    void fault_error_next(int code, int n = 1);           // answer "ER<code>"
+    void fault_error_next(int code, int n = 1);             // answer "ER<code>"
     void fault_error_for_head(std::string head, int code);  // every frame of a head; code 0 clears
-    void fault_warning_next(int number, int n = 1);  // "OK<number>" instead of "OK00"
-    void fault_silent_next(int n = 1);               // no answer, the frame is not executed
+    // "OK<number>" instead of "OK00" in the next n answers (error answers
+    // keep their code but use up one of the n).
+    void fault_warning_next(int number, int n = 1);
+    void fault_silent_next(int n = 1);                  // no answer, the frame is not executed
     void fault_split_next(std::size_t at, int gap_ms);  // first `at` bytes, a gap, the rest
     void fault_garbage_next(std::string bytes);         // bytes before the answer
     void fault_late_bytes_next(std::string bytes, int after_ms);  // bytes after the answer
-    void fault_no_cr_next();                       // the answer without its carriage return
+    void fault_no_cr_next();                          // the answer without its carriage return
     void fault_long_answer_next(std::size_t length);  // answer padded to `length` bytes
     // A byte every ~5 ms until switched off, or for duration_ms when that is > 0.
     void fault_chatter(bool on, int duration_ms = 0);
@@ -168,7 +171,7 @@ public:
 
     struct impl;
 
-private:
+  private:
     std::unique_ptr<impl> impl_;
 };
 

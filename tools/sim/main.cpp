@@ -10,6 +10,7 @@
 
 #include "ca410_sim.h"
 #include "sim_control.h"
+#include "sim_spectra.h"
 
 namespace {
 
@@ -23,14 +24,16 @@ bool to_xyz(const std::vector<double> &v, sim_xyz *out) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    CLI::App app{"Virtual CA-410 colour analyser on a pseudo-terminal.\n"
-                 "Open the printed port (or --link) from a host at 38400 7E2, e.g. send "
-                 "IDO,0,1 and a carriage return."};
+    CLI::App app{
+        "Virtual CA-410 colour analyser on a pseudo-terminal.\n"
+        "Open the printed port (or --link) from a host at 38400 7E2, e.g. send "
+        "IDO,0,1 and a carriage return."};
     sim_options opt;
     std::string control_path;
     std::vector<int> measure_ms;
     std::vector<double> red, green, blue, black, show_rgb, show_xyz;
-    std::vector<std::string> faults;
+    std::vector<std::string> faults, spectra;
+    double white_luminance = 100.0;
 
     app.add_option("--link", opt.link_path, "Keep a symbolic link to the port at PATH");
     app.add_option("--control", control_path,
@@ -48,6 +51,14 @@ int main(int argc, char **argv) {
     app.add_option("--green", green, "XYZ of the display's full green, X,Y,Z")->delimiter(',');
     app.add_option("--blue", blue, "XYZ of the display's full blue, X,Y,Z")->delimiter(',');
     app.add_option("--black", black, "XYZ of the display's black, X,Y,Z")->delimiter(',');
+    app.add_option("--primary-spectra", spectra,
+                   "Primaries as emission spectra: R.csv,G.csv,B.csv with lines \"nm,value\" "
+                   "(header optional), converted with the CIE 1931 2 degree observer")
+        ->delimiter(',')
+        ->excludes("--red", "--green", "--blue");
+    app.add_option("--white-luminance", white_luminance,
+                   "Luminance Y of the full white when the primaries come from spectra")
+        ->check(CLI::PositiveNumber);
     app.add_option("--gamma", opt.display.gamma, "Display gamma")->check(CLI::PositiveNumber);
     app.add_option("--show", show_rgb, "Drive levels shown at start, R,G,B in 0..1")
         ->delimiter(',');
@@ -64,6 +75,18 @@ int main(int argc, char **argv) {
         !to_xyz(blue, &opt.display.primaries[2]) || !to_xyz(black, &opt.display.black)) {
         std::fprintf(stderr, "ca410-sim: colours take three numbers X,Y,Z\n");
         return 2;
+    }
+    if (!spectra.empty()) {
+        std::string error;
+        if (spectra.size() != 3) {
+            std::fprintf(stderr, "ca410-sim: --primary-spectra takes three files R,G,B\n");
+            return 2;
+        }
+        if (!sim::primaries_from_spectra({spectra[0], spectra[1], spectra[2]}, white_luminance,
+                                         &opt.display.primaries, &error)) {
+            std::fprintf(stderr, "ca410-sim: --primary-spectra: %s\n", error.c_str());
+            return 2;
+        }
     }
     if (measure_ms.size() == 1) {
         opt.measure_ms.fill(measure_ms[0]);
@@ -106,12 +129,12 @@ int main(int argc, char **argv) {
         return 1;
     }
     std::printf("ca410-sim: serving on %s\n", sim.port_path().c_str());
-    if (!opt.link_path.empty())
-        std::printf("ca410-sim: linked at %s\n", opt.link_path.c_str());
+    if (!opt.link_path.empty()) std::printf("ca410-sim: linked at %s\n", opt.link_path.c_str());
 
     sim::control_server control(sim);
     if (!control_path.empty()) {
-        if (!control.start(control_path, [] { kill(getpid(), SIGTERM); }, &error)) {
+        if (!control.start(
+                control_path, [] { kill(getpid(), SIGTERM); }, &error)) {
             std::fprintf(stderr, "ca410-sim: %s\n", error.c_str());
             sim.stop();
             return 1;

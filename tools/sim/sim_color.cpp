@@ -30,15 +30,9 @@ std::optional<mat3> mat_inverse(const mat3 &m) {
     if (scale == 0.0 || !std::isfinite(det) || std::fabs(det) <= 1e-12 * scale * scale * scale)
         return std::nullopt;
     const double k = 1.0 / det;
-    return mat3{c00 * k,
-                (m[2] * m[7] - m[1] * m[8]) * k,
-                (m[1] * m[5] - m[2] * m[4]) * k,
-                c01 * k,
-                (m[0] * m[8] - m[2] * m[6]) * k,
-                (m[2] * m[3] - m[0] * m[5]) * k,
-                c02 * k,
-                (m[1] * m[6] - m[0] * m[7]) * k,
-                (m[0] * m[4] - m[1] * m[3]) * k};
+    return mat3{c00 * k, (m[2] * m[7] - m[1] * m[8]) * k, (m[1] * m[5] - m[2] * m[4]) * k,
+                c01 * k, (m[0] * m[8] - m[2] * m[6]) * k, (m[2] * m[3] - m[0] * m[5]) * k,
+                c02 * k, (m[1] * m[6] - m[0] * m[7]) * k, (m[0] * m[4] - m[1] * m[3]) * k};
 }
 
 mat3 from_columns(const sim_xyz &c0, const sim_xyz &c1, const sim_xyz &c2) {

@@ -144,10 +144,18 @@ std::string escape_bytes(std::string_view bytes) {
     std::string out;
     for (unsigned char c : bytes) {
         switch (c) {
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\\': out += "\\\\"; break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
             default:
                 if (c >= 0x21 && c <= 0x7E) {
                     out += static_cast<char>(c);
@@ -170,20 +178,30 @@ bool unescape_bytes(std::string_view text, std::string *out) {
         }
         if (++i >= text.size()) return false;
         switch (text[i]) {
-            case 'r': *out += '\r'; break;
-            case 'n': *out += '\n'; break;
-            case 't': *out += '\t'; break;
-            case '\\': *out += '\\'; break;
+            case 'r':
+                *out += '\r';
+                break;
+            case 'n':
+                *out += '\n';
+                break;
+            case 't':
+                *out += '\t';
+                break;
+            case '\\':
+                *out += '\\';
+                break;
             case 'x': {
                 if (i + 2 >= text.size()) return false;
                 unsigned v = 0;
-                const auto [end, ec] = std::from_chars(text.data() + i + 1, text.data() + i + 3, v, 16);
+                const auto [end, ec] =
+                    std::from_chars(text.data() + i + 1, text.data() + i + 3, v, 16);
                 if (ec != std::errc() || end != text.data() + i + 3) return false;
                 *out += static_cast<char>(v);
                 i += 2;
                 break;
             }
-            default: return false;
+            default:
+                return false;
         }
     }
     return true;
@@ -197,7 +215,8 @@ std::string control_execute(ca410_sim &sim, std::string_view line, bool *quit) {
         std::array<double, 3> v{};
         for (std::size_t i = 0; i < 3; ++i) {
             const auto x = w.size() == 4 ? number<double>(w[i + 1]) : std::nullopt;
-            if (!x) return "error: usage: " + std::string(cmd) + (cmd == "show" ? " R G B" : " X Y Z");
+            if (!x)
+                return "error: usage: " + std::string(cmd) + (cmd == "show" ? " R G B" : " X Y Z");
             v[i] = *x;
         }
         if (cmd == "show")
@@ -228,11 +247,11 @@ std::string control_execute(ca410_sim &sim, std::string_view line, bool *quit) {
                       "probe_display=%d probe_output=%d trigger_mode=%d trigger_delay=%d "
                       "zero_cal=%d simultaneous=%d internal_freq=%.2f manual_time=%.2f "
                       "color_range=%d,%d flicker_range=%d,%d calmode=%d",
-                      s.display_mode, s.sync_mode, s.current_channel, s.lum_unit,
-                      s.measure_speed, s.probe_display, s.probe_output, s.trigger_mode,
-                      s.trigger_delay, s.zero_cal_status, s.simultaneous, s.internal_freq_hz,
-                      s.manual_time_ms, s.color_range_mode, s.color_range,
-                      s.flicker_range_mode, s.flicker_range, s.calmode);
+                      s.display_mode, s.sync_mode, s.current_channel, s.lum_unit, s.measure_speed,
+                      s.probe_display, s.probe_output, s.trigger_mode, s.trigger_delay,
+                      s.zero_cal_status, s.simultaneous, s.internal_freq_hz, s.manual_time_ms,
+                      s.color_range_mode, s.color_range, s.flicker_range_mode, s.flicker_range,
+                      s.calmode);
         return buf;
     }
     if (cmd == "channels" && w.size() == 1) {
@@ -292,10 +311,6 @@ struct control_server::impl {
             for (const auto &c : clients) fds.push_back({c.fd, POLLIN, 0});
             if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) break;
             if (stopping) break;
-            if (fds[1].revents & POLLIN) {
-                const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd >= 0) clients.push_back({fd, {}});
-            }
             std::vector<client> keep;
             for (std::size_t i = 0; i + 2 < fds.size(); ++i) {
                 client &c = clients[i];
@@ -323,6 +338,10 @@ struct control_server::impl {
                     ::close(c.fd);
             }
             clients = std::move(keep);
+            if (fds[1].revents & POLLIN) {
+                const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd >= 0) clients.push_back({fd, {}});
+            }
         }
         for (auto &c : clients) ::close(c.fd);
     }
@@ -330,7 +349,9 @@ struct control_server::impl {
 
 control_server::control_server(ca410_sim &sim) : impl_(std::make_unique<impl>(sim)) {}
 
-control_server::~control_server() { stop(); }
+control_server::~control_server() {
+    stop();
+}
 
 bool control_server::start(const std::string &path, std::function<void()> on_quit,
                            std::string *error) {

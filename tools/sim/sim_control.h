@@ -22,7 +22,7 @@ std::string escape_bytes(std::string_view bytes);
 bool unescape_bytes(std::string_view text, std::string *out);
 
 class control_server {
-public:
+  public:
     explicit control_server(ca410_sim &sim);
     ~control_server();
     control_server(const control_server &) = delete;
@@ -35,7 +35,7 @@ public:
 
     struct impl;
 
-private:
+  private:
     std::unique_ptr<impl> impl_;
 };
 

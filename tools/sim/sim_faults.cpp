@@ -12,7 +12,9 @@ std::string error_answer(int code) {
 }
 
 namespace {
-std::string letters(std::string_view head) { return std::string(head.substr(0, 3)); }
+std::string letters(std::string_view head) {
+    return std::string(head.substr(0, 3));
+}
 }  // namespace
 
 void fault_set::error_next(int code, int n) {
@@ -32,16 +34,30 @@ void fault_set::warning_next(int number, int n) {
     warning_left_ = std::max(n, 0);
 }
 
-void fault_set::silent_next(int n) { silent_left_ = std::max(n, 0); }
-void fault_set::split_next(std::size_t at, int gap_ms) { split_.emplace(at, std::max(gap_ms, 0)); }
-void fault_set::garbage_next(std::string bytes) { garbage_ = std::move(bytes); }
+void fault_set::silent_next(int n) {
+    silent_left_ = std::max(n, 0);
+}
+void fault_set::split_next(std::size_t at, int gap_ms) {
+    split_.emplace(at, std::max(gap_ms, 0));
+}
+void fault_set::garbage_next(std::string bytes) {
+    garbage_ = std::move(bytes);
+}
 void fault_set::late_next(std::string bytes, int after_ms) {
     late_.emplace(std::move(bytes), std::max(after_ms, 0));
 }
-void fault_set::no_cr_next() { no_cr_ = true; }
-void fault_set::long_next(std::size_t length) { long_ = length; }
-void fault_set::hangup_next(std::size_t at) { hangup_ = at; }
-void fault_set::clear() { *this = fault_set{}; }
+void fault_set::no_cr_next() {
+    no_cr_ = true;
+}
+void fault_set::long_next(std::size_t length) {
+    long_ = length;
+}
+void fault_set::hangup_next(std::size_t at) {
+    hangup_ = at;
+}
+void fault_set::clear() {
+    *this = fault_set{};
+}
 
 frame_fate fault_set::before(std::string_view frame) {
     frame_fate fate;
@@ -82,8 +98,8 @@ delivery fault_set::shape(std::string text) {
     no_cr_ = false;
 
     if (hangup_) {
-        const std::size_t at = *hangup_ == static_cast<std::size_t>(-1) ? bytes.size() / 2
-                                                                         : *hangup_;
+        const std::size_t at =
+            *hangup_ == static_cast<std::size_t>(-1) ? bytes.size() / 2 : *hangup_;
         bytes.resize(std::min(at, bytes.size()));
         d.hangup = true;
         hangup_.reset();

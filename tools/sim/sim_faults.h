@@ -14,7 +14,7 @@ namespace sim {
 
 // What happens to a frame before the instrument sees it.
 struct frame_fate {
-    bool silent = false;               // no answer; the frame is lost
+    bool silent = false;                // no answer; the frame is lost
     std::optional<std::string> forced;  // answer this ("ER..") without executing
 };
 
@@ -34,7 +34,7 @@ struct delivery {
 };
 
 class fault_set {
-public:
+  public:
     void error_next(int code, int n);
     void error_for_head(std::string head, int code);  // code 0 clears the head
     void warning_next(int number, int n);
@@ -52,7 +52,7 @@ public:
     // one-shot faults armed for the next answer applied.
     delivery shape(std::string text);
 
-private:
+  private:
     int error_code_ = 0, error_left_ = 0;
     std::map<std::string, int, std::less<>> head_errors_;  // by the head's three letters
     int warning_ = 0, warning_left_ = 0;

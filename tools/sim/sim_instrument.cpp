@@ -110,8 +110,24 @@ bool valid_name(std::string_view name) {
 }
 
 enum class op {
-    identify, reset, remote, display_mode, setting, sync, read, range_set, range_read, zero,
-    channel, cal_mode, target, enter, dump, name, erase, measure
+    identify,
+    reset,
+    remote,
+    display_mode,
+    setting,
+    sync,
+    read,
+    range_set,
+    range_read,
+    zero,
+    channel,
+    cal_mode,
+    target,
+    enter,
+    dump,
+    name,
+    erase,
+    measure
 };
 
 struct head_entry {
@@ -122,15 +138,15 @@ struct head_entry {
 
 // Heads the simulation executes; every other head answers "ER10".
 constexpr std::array<head_entry, 27> heads{{
-    {"IDO,", op::identify, 0},   {"RST,", op::reset, 0},      {"COM,", op::remote, 0},
-    {"MDS,", op::display_mode, 0}, {"DPR,", op::setting, 0},  {"OPR,", op::setting, 0},
-    {"SCS,", op::sync, 0},       {"FSC,", op::setting, 0},    {"TMS,", op::setting, 0},
-    {"TDS,", op::setting, 0},    {"MMS,", op::setting, 0},    {"STR,", op::read, 0},
-    {"RGS,", op::range_set, 0},  {"RGR,", op::range_read, 0}, {"LUS,", op::setting, 0},
-    {"ZRC", op::zero, 0},        {"MCH,", op::channel, 0},    {"TDR,", op::dump, 0},
-    {"UCS,", op::cal_mode, 0},   {"UWT,", op::target, 0},     {"URD,", op::target, 1},
-    {"UGR,", op::target, 2},     {"UBL,", op::target, 3},     {"ETR,", op::enter, 0},
-    {"IDS,", op::name, 0},       {"MDD,", op::erase, 0},      {"MES,", op::measure, 0},
+    {"IDO,", op::identify, 0},     {"RST,", op::reset, 0},      {"COM,", op::remote, 0},
+    {"MDS,", op::display_mode, 0}, {"DPR,", op::setting, 0},    {"OPR,", op::setting, 0},
+    {"SCS,", op::sync, 0},         {"FSC,", op::setting, 0},    {"TMS,", op::setting, 0},
+    {"TDS,", op::setting, 0},      {"MMS,", op::setting, 0},    {"STR,", op::read, 0},
+    {"RGS,", op::range_set, 0},    {"RGR,", op::range_read, 0}, {"LUS,", op::setting, 0},
+    {"ZRC", op::zero, 0},          {"MCH,", op::channel, 0},    {"TDR,", op::dump, 0},
+    {"UCS,", op::cal_mode, 0},     {"UWT,", op::target, 0},     {"URD,", op::target, 1},
+    {"UGR,", op::target, 2},       {"UBL,", op::target, 3},     {"ETR,", op::enter, 0},
+    {"IDS,", op::name, 0},         {"MDD,", op::erase, 0},      {"MES,", op::measure, 0},
 }};
 
 // Plain one-number settings: head, field, bounds.
@@ -151,7 +167,9 @@ constexpr std::array<setting_entry, 7> plain_settings{{
 
 }  // namespace
 
-std::string format_value(double v) { return fixed(v, 5); }
+std::string format_value(double v) {
+    return fixed(v, 5);
+}
 
 instrument::instrument(const sim_options &options)
     : settings(options.settings),
@@ -186,8 +204,10 @@ reply instrument::execute(std::string_view frame) {
                                     [&](const head_entry &e) { return e.head == head; });
     if (entry == heads.end()) return er(er_command);
     switch (entry->what) {
-        case op::identify: return identify(args);
-        case op::reset: return reset(args);
+        case op::identify:
+            return identify(args);
+        case op::reset:
+            return reset(args);
         case op::remote:
             if (!ints<1>(args, {{{0, 1}}})) return er(er_command);
             return ok();
@@ -197,20 +217,34 @@ reply instrument::execute(std::string_view frame) {
             settings.display_mode = (*v)[0];
             return ok({}, true);
         }
-        case op::setting: return set_setting(head, args);
-        case op::sync: return sync_mode(args);
-        case op::read: return read_setting(args);
-        case op::range_set: return set_range(args);
-        case op::range_read: return read_range(args);
-        case op::zero: return zero_calibrate(args);
-        case op::channel: return select_channel(args);
-        case op::cal_mode: return calibration_mode(args);
-        case op::target: return target(entry->colour, args);
-        case op::enter: return enter_channel(args);
-        case op::dump: return read_channel(args);
-        case op::name: return name_channel(args);
-        case op::erase: return delete_channel(args);
-        case op::measure: return measure(args);
+        case op::setting:
+            return set_setting(head, args);
+        case op::sync:
+            return sync_mode(args);
+        case op::read:
+            return read_setting(args);
+        case op::range_set:
+            return set_range(args);
+        case op::range_read:
+            return read_range(args);
+        case op::zero:
+            return zero_calibrate(args);
+        case op::channel:
+            return select_channel(args);
+        case op::cal_mode:
+            return calibration_mode(args);
+        case op::target:
+            return target(entry->colour, args);
+        case op::enter:
+            return enter_channel(args);
+        case op::dump:
+            return read_channel(args);
+        case op::name:
+            return name_channel(args);
+        case op::erase:
+            return delete_channel(args);
+        case op::measure:
+            return measure(args);
     }
     return er(er_command);
 }
@@ -260,29 +294,44 @@ reply instrument::read_setting(std::string_view args) const {
     if (!v) return er(er_command);
     const sim_settings &s = settings;
     switch ((*v)[0]) {
-        case 0: return ok(std::to_string(s.display_mode));
-        case 1: return ok(std::to_string(s.sync_mode));
-        case 3: return ok(std::to_string(s.current_channel));
+        case 0:
+            return ok(std::to_string(s.display_mode));
+        case 1:
+            return ok(std::to_string(s.sync_mode));
+        case 3:
+            return ok(std::to_string(s.current_channel));
         case 4: {
             const auto &ch = channels[static_cast<std::size_t>(s.current_channel)];
             return ok(padded_name(ch && s.current_channel > 0 ? ch->name : std::string()));
         }
-        case 6: return ok(std::to_string(s.lum_unit));
-        case 7: return ok(std::to_string(s.measure_speed));
-        case 11: return ok(std::to_string(s.probe_display));
-        case 12: return ok(std::to_string(s.probe_output));
-        case 15: return ok(fixed(s.temperature_shift, 2));
+        case 6:
+            return ok(std::to_string(s.lum_unit));
+        case 7:
+            return ok(std::to_string(s.measure_speed));
+        case 11:
+            return ok(std::to_string(s.probe_display));
+        case 12:
+            return ok(std::to_string(s.probe_output));
+        case 15:
+            return ok(fixed(s.temperature_shift, 2));
         case 16:  // only meaningful while synchronised to an external signal
             if (s.sync_mode != 2) return er(er_command);
             if (external_sync_hz_ <= 0.0) return er(er_no_sync);
             return ok(fixed(external_sync_hz_, 2));
-        case 17: return ok(fixed(s.manual_time_ms, 2));
-        case 18: return ok(std::to_string(s.trigger_mode));
-        case 19: return ok(std::to_string(s.trigger_delay));
-        case 23: return ok(std::to_string(s.zero_cal_status));
-        case 26: return ok(std::to_string(s.simultaneous));
-        case 28: return ok(fixed(s.internal_freq_hz, 2));
-        default: return er(er_command);
+        case 17:
+            return ok(fixed(s.manual_time_ms, 2));
+        case 18:
+            return ok(std::to_string(s.trigger_mode));
+        case 19:
+            return ok(std::to_string(s.trigger_delay));
+        case 23:
+            return ok(std::to_string(s.zero_cal_status));
+        case 26:
+            return ok(std::to_string(s.simultaneous));
+        case 28:
+            return ok(fixed(s.internal_freq_hz, 2));
+        default:
+            return er(er_command);
     }
 }
 
@@ -428,15 +477,15 @@ reply instrument::read_channel(std::string_view args) const {
     std::vector<std::string> items;
     char buf[16];
     std::snprintf(buf, sizeof buf, "CH%02d", ch);
-    items.emplace_back(buf);                     // 0 channel
-    items.emplace_back("P1");                    // 1-3 not interpreted by hosts
+    items.emplace_back(buf);   // 0 channel
+    items.emplace_back("P1");  // 1-3 not interpreted by hosts
     items.emplace_back("0");
     items.emplace_back("0");
-    items.push_back(identity_.model);            // 4 model
-    items.push_back(std::to_string(c.cal_type)); // 5 calibration type
-    items.push_back(padded_name(c.name));        // 6 name
-    items.emplace_back("1");                     // 7
-    items.push_back(std::to_string(mode));       // 8 display mode
+    items.push_back(identity_.model);                     // 4 model
+    items.push_back(std::to_string(c.cal_type));          // 5 calibration type
+    items.push_back(padded_name(c.name));                 // 6 name
+    items.emplace_back("1");                              // 7
+    items.push_back(std::to_string(mode));                // 8 display mode
     for (int i = 0; i < 3; ++i) items.emplace_back("0");  // 9-11
     for (const auto *set : {&c.target, &c.measured})      // 12-23, 24-35
         for (const auto &xyz : *set)
@@ -473,16 +522,16 @@ reply instrument::measure(std::string_view args) {
         const auto &slot = channels[static_cast<std::size_t>(ch)];
         if (slot && slot->cal_type == 2) xyz = mat_apply(slot->matrix, raw);
     }
-    const double limit = settings.color_range_mode == 1
-                             ? range_limits_[static_cast<std::size_t>(
-                                   std::clamp(settings.color_range, 1, 6) - 1)]
-                             : range_limits_.back();
+    const double limit =
+        settings.color_range_mode == 1
+            ? range_limits_[static_cast<std::size_t>(std::clamp(settings.color_range, 1, 6) - 1)]
+            : range_limits_.back();
     if (xyz[1] > limit) return er(er_over_range);
     last_raw_ = raw;
     const auto values = to_display_mode(settings.display_mode, xyz);
     const auto uv = to_display_mode(5, xyz);
-    std::string data = "P" + std::to_string(settings.probe_display) + "," +
-                       std::to_string(settings.display_mode);
+    std::string data =
+        "P" + std::to_string(settings.probe_display) + "," + std::to_string(settings.display_mode);
     for (double x : values) data += "," + format_value(x);
     data += "," + fixed(uv[0], 4) + "," + fixed(uv[1], 4) + "," + std::to_string(ch) + "," +
             std::to_string(settings.measure_speed);

@@ -22,7 +22,7 @@ struct reply {
 };
 
 class instrument {
-public:
+  public:
     static constexpr int max_channel = 99;
     static constexpr std::size_t max_name = 10;
 
@@ -36,13 +36,13 @@ public:
     std::array<double, 3> drive{1.0, 1.0, 1.0};  // shown RGB levels
     std::optional<sim_xyz> shown_light;          // set by show-xyz, overrides drive
     std::array<std::optional<sim_channel>, max_channel + 1> channels;  // [0] unused
-    std::string identity_answer;                 // raw "IDO," answer override
+    std::string identity_answer;                                       // raw "IDO," answer override
     int zrc_ms = 0;
     std::array<int, 4> measure_ms{};
 
     sim_xyz light() const;  // what the display emits now
 
-private:
+  private:
     reply identify(std::string_view args) const;
     reply read_setting(std::string_view args) const;
     reply set_setting(std::string_view head, std::string_view args);

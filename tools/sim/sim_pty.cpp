@@ -1,6 +1,7 @@
 #include "sim_pty.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -62,6 +63,22 @@ bool pty::open(std::string *error) {
     slave_ = s;
     slave_path_ = name;
     return true;
+}
+
+// On a real serial port the exclusive-use flag ends with the host's last
+// close. On a pseudo-terminal the master keeps the line alive, so the flag
+// would outlive the host and every later open by a non-root host would fail
+// with EBUSY. The simulation therefore clears it; hosts that also take an
+// flock() on the device (as they should) still keep each other out.
+void pty::release_exclusive() {
+    int excl = 0;
+    if (slave_ >= 0 && ioctl(slave_, TIOCGEXCL, &excl) == 0 && excl) ioctl(slave_, TIOCNXCL);
+}
+
+void pty::swap(pty &other) noexcept {
+    std::swap(master_, other.master_);
+    std::swap(slave_, other.slave_);
+    std::swap(slave_path_, other.slave_path_);
 }
 
 void pty::close() {

@@ -3,11 +3,12 @@
 #define CA410_SIM_PTY_H
 
 #include <string>
+#include <utility>
 
 namespace sim {
 
 class pty {
-public:
+  public:
     pty() = default;
     ~pty() { close(); }
     pty(const pty &) = delete;
@@ -15,11 +16,15 @@ public:
 
     bool open(std::string *error);
     void close();
+    void swap(pty &other) noexcept;
     bool is_open() const { return master_ >= 0; }
     int master() const { return master_; }
     const std::string &slave_path() const { return slave_path_; }
+    // Drops the exclusive-use flag a host may have set (TIOCEXCL), see the
+    // definition for why.
+    void release_exclusive();
 
-private:
+  private:
     int master_ = -1;
     int slave_ = -1;  // held open by the simulation itself, see open()
     std::string slave_path_;

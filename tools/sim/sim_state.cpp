@@ -205,8 +205,7 @@ std::optional<lasting_state> parse_state(std::string_view text, std::string *err
             for (auto *set : {&c.target, &c.measured})
                 for (auto &xyz : *set)
                     for (double &v : xyz)
-                        if (!parse_number(t[k++], &v) || !std::isfinite(v))
-                            return bad("bad value");
+                        if (!parse_number(t[k++], &v) || !std::isfinite(v)) return bad("bad value");
             for (double &v : c.matrix)
                 if (!parse_number(t[k++], &v) || !std::isfinite(v)) return bad("bad matrix");
             st.channels.push_back(c);

@@ -31,10 +31,10 @@
 #include <linux/serial.h>
 #endif
 
+#include "ser_nt_com/platform/posix.h"
 #include "ser_nt_com/platform/ser_platform.h"
 
-// Pure helpers with external linkage, so that the unit tests can reach them
-// (tests/serial/posix_internal.h declares them).
+// Pure helpers with external linkage, declared in posix.h for the unit tests.
 namespace ser_posix {
 
 constexpr int64_t never = INT64_MAX;

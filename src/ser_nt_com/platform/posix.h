@@ -1,6 +1,6 @@
-// The posix backend's internal helpers that its unit tests reach directly.
-// They are defined in src/ser_nt_com/platform/posix.cpp; these declarations
-// must match them there.
+// The posix backend's pure helpers (deadlines, the termios mapping, the port
+// listing), declared here so that posix.cpp is checked against them and the
+// backend's unit tests can reach them.
 #pragma once
 
 #include <termios.h>

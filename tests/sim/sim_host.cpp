@@ -1,0 +1,132 @@
+#include "sim_host.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+using std::chrono::milliseconds;
+using steady = std::chrono::steady_clock;
+
+sim_host::sim_host(const std::string &port) {
+    fd_ = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) return;
+    termios tio{};
+    if (tcgetattr(fd_, &tio) == 0) {
+        // What a host of the instrument sets: raw, 7 data bits, even parity,
+        // 2 stop bits, RTS/CTS (a pty ignores the line settings).
+        cfmakeraw(&tio);
+        tio.c_cflag &= ~(CSIZE | PARODD);
+        tio.c_cflag |= CS7 | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD;
+        cfsetispeed(&tio, B38400);
+        cfsetospeed(&tio, B38400);
+        tcsetattr(fd_, TCSANOW, &tio);
+    }
+}
+
+sim_host::~sim_host() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void sim_host::write(const std::string &bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return;
+        } else {
+            pollfd p{fd_, POLLOUT, 0};
+            poll(&p, 1, 100);
+        }
+    }
+}
+
+namespace {
+// Reads what is there, waiting up to `wait`; false on a hang-up or error.
+bool read_some(int fd, std::string *out, milliseconds wait, bool *got) {
+    *got = false;
+    pollfd p{fd, POLLIN, 0};
+    const int rc = poll(&p, 1, static_cast<int>(wait.count()));
+    if (rc <= 0) return rc == 0;
+    char buf[4096];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) {
+        out->append(buf, static_cast<std::size_t>(n));
+        *got = true;
+        return true;
+    }
+    return n < 0 && (errno == EAGAIN || errno == EINTR);
+}
+}  // namespace
+
+std::string sim_host::read_answer(milliseconds timeout) {
+    std::string out;
+    const auto end = steady::now() + timeout;
+    while (out.find('\r') == std::string::npos) {
+        const auto left = std::chrono::duration_cast<milliseconds>(end - steady::now());
+        if (left.count() <= 0) break;
+        bool got = false;
+        if (!read_some(fd_, &out, left, &got)) break;
+    }
+    return out;
+}
+
+std::string sim_host::read_quiet(milliseconds quiet, milliseconds limit) {
+    std::string out;
+    const auto end = steady::now() + limit;
+    while (steady::now() < end) {
+        bool got = false;
+        if (!read_some(fd_, &out, quiet, &got) || !got) break;
+    }
+    return out;
+}
+
+std::string sim_host::exchange(const std::string &frame) {
+    read_quiet(milliseconds(0));
+    write(frame + "\r");
+    return read_answer();
+}
+
+bool sim_host::hung_up(milliseconds timeout) {
+    const auto end = steady::now() + timeout;
+    while (steady::now() < end) {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, 50) > 0) {
+            if (p.revents & (POLLHUP | POLLERR)) return true;
+            char buf[256];
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n < 0 && errno == EIO) return true;
+        }
+    }
+    return false;
+}
+
+temp_dir::temp_dir() {
+    char tmpl[] = "/tmp/ca410-simtest-XXXXXX";
+    if (mkdtemp(tmpl)) path = tmpl;
+}
+
+temp_dir::~temp_dir() {
+    if (!path.empty()) rmdir(path.c_str());
+}
+
+std::vector<std::string> answer_fields(const std::string &answer) {
+    std::vector<std::string> out;
+    std::string body = answer;
+    if (!body.empty() && body.back() == '\r') body.pop_back();
+    if (body.size() <= 5) return out;
+    body = body.substr(5);
+    std::size_t start = 0;
+    for (;;) {
+        const auto comma = body.find(',', start);
+        out.push_back(body.substr(start, comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return out;
+}

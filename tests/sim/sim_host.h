@@ -1,0 +1,45 @@
+// A minimal host for the simulator's tests: the slave side of its
+// pseudo-terminal, opened and driven with plain POSIX calls.
+#ifndef CA410_TESTS_SIM_HOST_H
+#define CA410_TESTS_SIM_HOST_H
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+class sim_host {
+  public:
+    explicit sim_host(const std::string &port);
+    ~sim_host();
+    sim_host(const sim_host &) = delete;
+    sim_host &operator=(const sim_host &) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    void write(const std::string &bytes);
+    // Everything up to and including the first carriage return, or what came
+    // before the time-out.
+    std::string read_answer(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    // Everything that arrives until the line has been quiet for `quiet`.
+    std::string read_quiet(std::chrono::milliseconds quiet,
+                           std::chrono::milliseconds limit = std::chrono::milliseconds(2000));
+    // Throws away pending input, sends the frame and a carriage return, reads
+    // the answer.
+    std::string exchange(const std::string &frame);
+    // True when the line reports a hang-up (read error or POLLHUP) in time.
+    bool hung_up(std::chrono::milliseconds timeout);
+
+  private:
+    int fd_ = -1;
+};
+
+// A fresh directory under /tmp, removed (when empty) at the end of the scope.
+struct temp_dir {
+    temp_dir();
+    ~temp_dir();
+    std::string path;
+};
+
+// Data fields of an answer "OKnn,a,b,c\r": {"a", "b", "c"} (empty fields kept).
+std::vector<std::string> answer_fields(const std::string &answer);
+
+#endif

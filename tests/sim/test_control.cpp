@@ -1,0 +1,114 @@
+// The control language of the ca410-sim program and its socket.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "sim_control.h"
+#include "sim_host.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct line_case {
+    const char *line;
+    const char *answer;  // exact, or a prefix when it ends in '*'
+};
+
+class ControlLines : public ::testing::TestWithParam<line_case> {};
+
+TEST_P(ControlLines, AnswerOneLine) {
+    ca410_sim sim;
+    bool quit = false;
+    const std::string answer = sim::control_execute(sim, GetParam().line, &quit);
+    const std::string want = GetParam().answer;
+    if (!want.empty() && want.back() == '*')
+        EXPECT_EQ(answer.substr(0, want.size() - 1), want.substr(0, want.size() - 1));
+    else
+        EXPECT_EQ(answer, want);
+    EXPECT_EQ(answer.find('\n'), std::string::npos);
+    EXPECT_EQ(quit, std::string(GetParam().line) == "quit");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ControlLines,
+    ::testing::Values(
+        line_case{"show 1 0 0", "ok XYZ 41.24000 21.26000 1.93000"},
+        line_case{"show-xyz 1 2.5 3", "ok XYZ 1.00000 2.50000 3.00000"},
+        line_case{"show 1 0", "error: usage: show R G B"},
+        line_case{"show-xyz a b c", "error: usage: show-xyz X Y Z"}, line_case{"frames", "ok 0"},
+        line_case{"clear-frames", "ok"}, line_case{"channels", "ok 0"},
+        line_case{"settings", "ok display_mode=0 *"}, line_case{"pace on", "ok"},
+        line_case{"zrc-ms 10", "ok"}, line_case{"measure-ms 4 10", "error: usage: measure-ms*"},
+        line_case{"fault error-next 22", "ok"},
+        line_case{"fault error-next 100", "error: usage: fault error-next*"},
+        line_case{"fault error-head MES, 10", "ok"}, line_case{"fault warning-next 65 2", "ok"},
+        line_case{"fault silent-next", "ok"}, line_case{"fault split-next 5 20", "ok"},
+        line_case{"fault garbage-next \\x15junk", "ok"},
+        line_case{"fault garbage-next \\q", "error: usage: fault garbage-next*"},
+        line_case{"fault late-next 10 LATE\\r", "ok"}, line_case{"fault no-cr-next", "ok"},
+        line_case{"fault long-next 2000", "ok"}, line_case{"fault chatter on 100", "ok"},
+        line_case{"fault chatter maybe", "error: usage: fault chatter*"},
+        line_case{"fault hangup-next 3", "ok"}, line_case{"fault clear", "ok"},
+        line_case{"fault boom", "error: unknown fault 'boom'"},
+        line_case{"", "error: empty command"}, line_case{"help", "ok commands:*"},
+        line_case{"dance", "error: unknown command 'dance' (try help)"},
+        line_case{"quit", "ok bye"}));
+
+TEST(ControlBytes, EscapesRoundTrip) {
+    const std::string raw("A \r\n\t\\\x01\x7f\xff", 9);
+    const std::string text = sim::escape_bytes(raw);
+    EXPECT_EQ(text, "A\\x20\\r\\n\\t\\\\\\x01\\x7f\\xff");
+    std::string back;
+    ASSERT_TRUE(sim::unescape_bytes(text, &back));
+    EXPECT_EQ(back, raw);
+    EXPECT_FALSE(sim::unescape_bytes("\\x4", &back));
+    EXPECT_FALSE(sim::unescape_bytes("tail\\", &back));
+}
+
+TEST(ControlSocket, ServesLinesAndQuits) {
+    ca410_sim sim;
+    std::string error;
+    ASSERT_TRUE(sim.start(&error)) << error;
+    temp_dir dir;
+    const std::string path = dir.path + "/ctl";
+    std::atomic<bool> quit{false};
+    sim::control_server server(sim);
+    ASSERT_TRUE(server.start(
+        path, [&] { quit = true; }, &error))
+        << error;
+
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, path.c_str());
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    const auto ask = [&](const std::string &line) {
+        const std::string out = line + "\n";
+        EXPECT_EQ(write(fd, out.data(), out.size()), static_cast<ssize_t>(out.size()));
+        std::string answer;
+        char c;
+        while (read(fd, &c, 1) == 1 && c != '\n') answer += c;
+        return answer;
+    };
+    EXPECT_EQ(ask("port"), "ok " + sim.port_path());
+
+    // The host's frames show in the record, escaped, one word each.
+    sim_host host(sim.port_path());
+    ASSERT_TRUE(host.ok());
+    EXPECT_EQ(ask("fault error-next 31"), "ok");
+    EXPECT_EQ(host.exchange("IDO,0,1"), "ER31\r");
+    EXPECT_EQ(ask("frames"), "ok 1 IDO,0,1\\r");
+    EXPECT_EQ(ask("quit"), "ok bye");
+    close(fd);
+    server.stop();
+    EXPECT_TRUE(quit);
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+// The ca410-sim program as a user starts it: it prints its port, answers a
+// frame sent by another program, and stops cleanly on SIGTERM.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "sim_host.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A child running the program with its standard output and error on pipes.
+class program {
+  public:
+    explicit program(std::vector<std::string> args) {
+        int out[2], err[2];
+        if (pipe(out) != 0 || pipe(err) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            dup2(err[1], 2);
+            close(out[0]);
+            close(err[0]);
+            std::vector<char *> argv{const_cast<char *>(CA410_SIM_PROGRAM)};
+            for (auto &a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+    }
+    ~program() {
+        if (pid_ > 0 && !reaped_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) close(out_);
+        if (err_ >= 0) close(err_);
+    }
+    // One line of standard output (or error), waiting up to 5 s.
+    std::string line(bool from_err = false) {
+        const int fd = from_err ? err_ : out_;
+        std::string s;
+        char c;
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 5000) <= 0 || read(fd, &c, 1) != 1 || c == '\n') break;
+            s += c;
+        }
+        return s;
+    }
+    // Exit status after `sig` (0: none sent), or -1.
+    int finish(int sig) {
+        if (sig) kill(pid_, sig);
+        int status = 0;
+        for (int i = 0; i < 500; ++i) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                reaped_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            usleep(10000);
+        }
+        return -1;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1, err_ = -1;
+    bool reaped_ = false;
+};
+
+TEST(SimProgram, PrintsItsPortAndAnswersTheIdentification) {
+    temp_dir dir;
+    const std::string link = dir.path + "/port", ctl = dir.path + "/ctl";
+    program p({"--link", link, "--control", ctl, "--show-xyz", "10,20,30"});
+    const std::string first = p.line();
+    const std::string prefix = "ca410-sim: serving on ";
+    ASSERT_EQ(first.substr(0, prefix.size()), prefix) << first;
+    const std::string port = first.substr(prefix.size());
+    EXPECT_EQ(p.line(), "ca410-sim: linked at " + link);
+    EXPECT_EQ(p.line(), "ca410-sim: control socket " + ctl);
+
+    sim_host host(port);
+    ASSERT_TRUE(host.ok());
+    host.write("IDO,0,1\r");
+    EXPECT_EQ(host.read_answer().substr(0, 12), "OK00,CA-410,");
+
+    // The display through the control socket.
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, ctl.c_str());
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    const std::string cmd = "show-xyz 1 2 3\n";
+    ASSERT_EQ(write(fd, cmd.data(), cmd.size()), static_cast<ssize_t>(cmd.size()));
+    char buf[128] = {};
+    ASSERT_GT(read(fd, buf, sizeof buf - 1), 0);
+    EXPECT_STREQ(buf, "ok XYZ 1.00000 2.00000 3.00000\n");
+    close(fd);
+    ASSERT_EQ(host.exchange("ZRC"), "OK00\r");
+    ASSERT_EQ(host.exchange("MDS,7"), "OK00\r");
+    const auto f = answer_fields(host.exchange("MES,1"));
+    ASSERT_GE(f.size(), 7u);
+    EXPECT_EQ(f[2], "1.00000");
+    EXPECT_EQ(f[3], "2.00000");
+
+    EXPECT_EQ(p.finish(SIGTERM), 0);
+    EXPECT_EQ(p.line(), "ca410-sim: stopped");
+    EXPECT_NE(access(link.c_str(), F_OK), 0);
+    EXPECT_NE(access(ctl.c_str(), F_OK), 0);
+}
+
+TEST(SimProgram, RefusesACorruptStateFile) {
+    temp_dir dir;
+    const std::string state = dir.path + "/state";
+    std::ofstream(state) << "not a state\n";
+    program p({"--state", state});
+    EXPECT_EQ(p.finish(0), 1);
+    const std::string err = p.line(true);
+    EXPECT_NE(err.find("is corrupt"), std::string::npos) << err;
+    std::ifstream in(state);
+    std::string content;
+    std::getline(in, content);
+    EXPECT_EQ(content, "not a state");
+    unlink(state.c_str());
+}
+
+TEST(SimProgram, FaultOptionIsArmedAtStart) {
+    program p({"--fault", "error-next 99 1"});
+    const std::string first = p.line();
+    sim_host host(first.substr(first.rfind(' ') + 1));
+    ASSERT_TRUE(host.ok());
+    EXPECT_EQ(host.exchange("IDO,0,1"), "ER99\r");
+    EXPECT_EQ(host.exchange("IDO,0,1").substr(0, 12), "OK00,CA-410,");
+    EXPECT_EQ(p.finish(SIGINT), 0);
+}
+
+}  // namespace
