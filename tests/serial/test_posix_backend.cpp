@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "ser_nt_com/platform/ser_platform.h"
 #include "ser_nt_com/platform/posix.h"
+#include "ser_nt_com/platform/ser_platform.h"
 #include "serial/pty_pair.h"
 
 namespace {
