@@ -7,21 +7,10 @@
 #include <vector>
 
 #include "sim_color.h"
+#include "sim_host.h"
 #include "sim_instrument.h"
 
 namespace {
-
-std::vector<std::string> fields_of(const std::string &answer) {
-    std::vector<std::string> out;
-    std::size_t start = 5;
-    for (;;) {
-        const auto comma = answer.find(',', start);
-        out.push_back(answer.substr(start, comma - start));
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-    }
-    return out;
-}
 
 std::string target_frame(const char *head, const sim_xyz &t) {
     char buf[128];
@@ -66,7 +55,7 @@ TEST_P(CalibratedColour, MeasuresItsTargetThroughTheChannel) {
     ASSERT_EQ(inst.execute("MCH,1,5").text, "OK00");
     const auto c = static_cast<std::size_t>(GetParam());
     inst.drive = drive[c];
-    const auto f = fields_of(inst.execute("MES,1").text);
+    const auto f = answer_fields(inst.execute("MES,1").text);
     ASSERT_GE(f.size(), 7u);
     for (std::size_t i = 0; i < 3; ++i)
         EXPECT_NEAR(std::stod(f[2 + i]), srgb_targets[c][i],
@@ -75,7 +64,7 @@ TEST_P(CalibratedColour, MeasuresItsTargetThroughTheChannel) {
 
     // Channel 0 still measures the panel as it is.
     ASSERT_EQ(inst.execute("MCH,1,0").text, "OK00");
-    const auto raw = fields_of(inst.execute("MES,1").text);
+    const auto raw = answer_fields(inst.execute("MES,1").text);
     EXPECT_NEAR(std::stod(raw[3]), inst.light()[1], 1e-4);
 }
 
@@ -88,7 +77,7 @@ TEST(Calibration, WhiteMatchesEvenWhenTheTargetsAreNotAdditive) {
     calibrate(inst, 7, targets);
     ASSERT_EQ(inst.execute("MCH,1,7").text, "OK00");
     inst.drive = {1, 1, 1};
-    const auto f = fields_of(inst.execute("MES,1").text);
+    const auto f = answer_fields(inst.execute("MES,1").text);
     for (std::size_t i = 0; i < 3; ++i)
         EXPECT_NEAR(std::stod(f[2 + i]), targets[0][i], 0.001 * targets[0][i]);
 }
@@ -99,7 +88,7 @@ TEST(Calibration, TdrAnswerHasThePositionLayout) {
     const std::string answer = inst.execute("TDR,5,1,7").text;
     ASSERT_EQ(answer.substr(0, 5), "OK00,");
     ASSERT_LT(answer.size(), 511u);  // hosts read it into 512 bytes
-    const auto f = fields_of(answer);
+    const auto f = answer_fields(answer);
     ASSERT_EQ(f.size(), 42u);
     EXPECT_EQ(f[0], "CH05");
     EXPECT_EQ(f[4], "CA-410");
@@ -118,7 +107,7 @@ TEST(Calibration, TdrAnswerHasThePositionLayout) {
               (std::vector<std::string>{"2024", "03", "07", "14", "00", "00"}));
 
     // xyLv on request: white target x = 95.05 / 303.95.
-    const auto xy = fields_of(inst.execute("TDR,5,1,0").text);
+    const auto xy = answer_fields(inst.execute("TDR,5,1,0").text);
     EXPECT_EQ(xy[8], "0");
     EXPECT_NEAR(std::stod(xy[12]), 95.05 / (95.05 + 100.0 + 108.9), 1e-5);
     EXPECT_NEAR(std::stod(xy[14]), 100.0, 1e-5);
@@ -129,7 +118,7 @@ TEST(Calibration, EmptyAndDeletedChannelsAnswerTypeZero) {
     calibrate(inst, 5, srgb_targets);
     ASSERT_EQ(inst.execute("MDD,1,5").text, "OK00");
     for (const char *frame : {"TDR,5,1,7", "TDR,6,1,7", "TDR,0,1,7"}) {
-        const auto f = fields_of(inst.execute(frame).text);
+        const auto f = answer_fields(inst.execute(frame).text);
         ASSERT_EQ(f.size(), 42u) << frame;
         EXPECT_EQ(f[5], "0") << frame;
         EXPECT_EQ(f[6], "          ") << frame;

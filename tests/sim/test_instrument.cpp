@@ -6,21 +6,9 @@
 #include <vector>
 
 #include "sim_instrument.h"
+#include "sim_host.h"
 
 namespace {
-
-std::vector<std::string> fields_of(const std::string &answer) {
-    std::vector<std::string> out;
-    if (answer.size() <= 5) return out;
-    std::size_t start = 5;
-    for (;;) {
-        const auto comma = answer.find(',', start);
-        out.push_back(answer.substr(start, comma - start));
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-    }
-    return out;
-}
 
 struct exact_case {
     const char *frame;
@@ -123,7 +111,7 @@ TEST(InstrumentMeasure, AnswersTheShownLightInTheDisplayMode) {
     inst.shown_light = sim_xyz{20.0, 30.0, 50.0};
     ASSERT_EQ(inst.execute("ZRC").text, "OK00");
 
-    auto f = fields_of(inst.execute("MES,1").text);
+    auto f = answer_fields(inst.execute("MES,1").text);
     ASSERT_GE(f.size(), 7u);
     EXPECT_EQ(f[1], "0");  // xyLv at power-on
     EXPECT_EQ(f[2], "0.20000");
@@ -133,7 +121,7 @@ TEST(InstrumentMeasure, AnswersTheShownLightInTheDisplayMode) {
     ASSERT_EQ(inst.execute("MDS,7").text, "OK00");
     const std::string answer = inst.execute("MES,2").text;
     EXPECT_EQ(answer.substr(0, 5), "OK00,");
-    f = fields_of(answer);
+    f = answer_fields(answer);
     ASSERT_GE(f.size(), 7u);
     EXPECT_EQ(f[1], "7");
     EXPECT_EQ(f[2], "20.00000");
@@ -188,7 +176,7 @@ TEST(InstrumentIdentity, OverrideReplacesTheWholeAnswer) {
     sim::instrument inst{sim_options{}};
     inst.identity_answer = "OK00,CA-410,";
     EXPECT_EQ(inst.execute("IDO,0,1").text, "OK00,CA-410,");
-    const auto f = fields_of(sim::instrument{sim_options{}}.execute("IDO,0,1").text);
+    const auto f = answer_fields(sim::instrument{sim_options{}}.execute("IDO,0,1").text);
     ASSERT_GE(f.size(), 5u);
     EXPECT_EQ(f[0], "CA-410");
 }
