@@ -110,7 +110,8 @@ struct dump_line {
 }  // namespace
 
 void dump_bytes(clog *log, const char *prefix, const void *data, int32_t base, int32_t length) {
-    if (length <= 0) return;
+    // Filtered out: format nothing.
+    if (length <= 0 || log == nullptr || log->debug < 0) return;
     if (prefix == nullptr) prefix = "";
     const int prefix_len = static_cast<int>(strnlen(prefix, kDumpMaxPrefix));
     const auto *bytes = static_cast<const unsigned char *>(data);
@@ -118,7 +119,9 @@ void dump_bytes(clog *log, const char *prefix, const void *data, int32_t base, i
     line.reset();
     for (int32_t i = 0; i < length; i++) {
         if (i % 16 == 0) {
-            line.append("%.*s%04x:", prefix_len, prefix, static_cast<unsigned>(i + base));
+            // Unsigned: the address wraps instead of overflowing near INT32_MAX.
+            line.append("%.*s%04x:", prefix_len, prefix,
+                        static_cast<uint32_t>(i) + static_cast<uint32_t>(base));
         }
         line.append(" %02x", bytes[i]);
         if (i + 1 == length || (i + 1) % 16 == 0) {

@@ -209,6 +209,10 @@ const char *baud_rate_to_str(int32_t index) {
 
 int32_t get_serial_path(char **list, int32_t max) {
     clogd(glog, 8, "[get_serial_path]:  start\n");
+    if (list == nullptr && max > 0) {
+        cloge(glog, 0, "[get_serial_path]: invalid args\n");
+        return 0;
+    }
     const ser_platform_ops &ops = platform();
     ser_list_key key = nullptr;
     if (ops.list_open(&key) != SER_LIST_SUCCESS) {

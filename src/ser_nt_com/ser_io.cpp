@@ -79,8 +79,9 @@ void drain_stale_input(ser_com *sc) {
 }  // namespace
 
 uint32_t ser_com_write(ser_com *sc, const void *data, int32_t length, int32_t mstime) {
-    const char *rendered =
-        length >= 1 ? com2hex(data, length) : com2fix(static_cast<const char *>(data));
+    const char *rendered = data == nullptr ? "(null)"
+                           : length >= 1   ? com2hex(data, length)
+                                           : com2fix(static_cast<const char *>(data));
     clogd(glog, 7, "[ser_com_write]: start write [%s]  mstime %d\n", rendered, mstime);
     if (!usable(sc)) {
         cloge(glog, 0, "[ser_com_write]:  dev not init\n");
@@ -216,7 +217,7 @@ uint32_t ser_com_write_read_ex(ser_com *sc, const void *wbuf, int32_t wlen, char
         return SER_ERR_FAIL;
     }
     clogd(glog, 8, "[ser_com_write_read_ex] : rfirstw =%d  tc=[%s] ntc=%d ---   start\n", rfirstw,
-          com2fix(tc), ntc);
+          tc != nullptr ? tc : "(null)", ntc);
     if (rfirstw != 0) drain_stale_input(sc);
 
     uint32_t status = ser_com_write(sc, wbuf, wlen, timeout);

@@ -172,6 +172,9 @@ TEST(DumpBytes, AddressesCountFromBase) {
     EXPECT_EQ(lines[0].substr(lines[0].size() - 19), "  " + spaces(16) + "\n");
     const auto wide = dump("", {0x00}, 0x12345);
     EXPECT_EQ(wide[0].substr(0, 6), "12345:");
+    // Near the top of the signed range the address wraps into eight digits.
+    const auto top = dump("", bytes, 0x7ffffff8);
+    EXPECT_EQ(top[1].substr(0, 9), "80000008:");
 }
 
 TEST(DumpBytes, HighAndControlBytesShowAsDots) {

@@ -498,14 +498,15 @@ TEST_F(SerialFake, WriteWithNoTimeWritesNothing) {
     EXPECT_TRUE(log_.has_debug("[ser_com_write] took 0 ms > 0 ms\n"));
 }
 
-TEST_F(SerialFake, WriteInPiecesUntilTheTimeIsUsedUp) {
+TEST_F(SerialFake, ShortWriteRunsOutTheTimeAndReportsIt) {
     open_port();
-    fake().write_accept = 2;
-    fake().write_ms = 40;
+    fake().write_accept = 2;  // a line held back by its handshake
     EXPECT_EQ(ser_com_write(sc_, "ABCDEFG", 0, 100), 0x4000u);
-    EXPECT_EQ(fake().written, "ABCDEF");  // three calls of 40 ms each
-    EXPECT_TRUE(log_.has_debug("[ser_com_write] took 120 ms > 100 ms\n"));
-    EXPECT_TRUE(log_.has_debug("[ser_com_write] took 120 ms, error 0x4000\n"));
+    EXPECT_EQ(fake().written, "AB");
+    EXPECT_EQ(ser_fake::calls_of(op::write).size(), 1u);
+    EXPECT_TRUE(log_.has_debug("[ser_com_write]: write 2 bytes\n"));
+    EXPECT_TRUE(log_.has_debug("[ser_com_write] took 100 ms > 100 ms\n"));
+    EXPECT_TRUE(log_.has_debug("[ser_com_write] took 100 ms, error 0x4000\n"));
 }
 
 TEST_F(SerialFake, LastBytesOutButTimeUsedUpIsATimeout) {
@@ -572,6 +573,14 @@ TEST_F(SerialFake, IoOnAClosedOrMissingRecordIsRefused) {
                   "[ser_com_read]:  dev not init\n", "[ser_com_read]:  dev not init\n",
                   "[ser_com_write_read_ex]: dev not init\n"}));
     EXPECT_TRUE(fake().calls.empty());
+}
+
+TEST_F(SerialFake, NullDataIsRefusedWithoutBeingRead) {
+    open_port();
+    EXPECT_EQ(ser_com_write(sc_, nullptr, 3, 10), 0x20000u);
+    EXPECT_TRUE(log_.has_debug("[ser_com_write]: start write [(null)]  mstime 10\n"));
+    EXPECT_EQ(log_.errors(), std::vector<std::string>{"[ser_com_write]: invalid args\n"});
+    EXPECT_TRUE(ser_fake::calls_of(op::write).empty());
 }
 
 TEST_F(SerialFake, TimeoutSettingFailureIsReported) {
@@ -757,7 +766,7 @@ TEST_F(SerialRead, ExchangeDrainsWritesAndReads) {
     EXPECT_FALSE(log_.has_debug("[ser_com_read]: read 6 bytes, [stale^M]\n"));
     EXPECT_EQ(default_log.debug, 8);
     EXPECT_TRUE(
-        log_.has_debug("[ser_com_write_read_ex] : rfirstw =1  tc=[^M] ntc=1 ---   start\n"));
+        log_.has_debug("[ser_com_write_read_ex] : rfirstw =1  tc=[\r] ntc=1 ---   start\n"));
     EXPECT_TRUE(log_.has_debug("[ser_com_write_read_ex] 2nd_read err 0x0\n"));
 }
 

@@ -60,6 +60,12 @@ bool fake_set_state(ser_handle, const ser_dcb *dcb) {
 
 void fake_purge(ser_handle, uint32_t flags) {
     record(op::purge).flags = flags;
+    // Bytes that have already arrived are in the receive queue: dropped.
+    if (flags & SER_PURGE_RXCLEAR) {
+        while (!g_state.incoming.empty() && g_state.incoming.front().delay_ms == 0) {
+            g_state.incoming.pop_front();
+        }
+    }
 }
 
 bool fake_set_timeouts(ser_handle, const ser_timeouts *timeouts) {
@@ -132,12 +138,16 @@ void match_script(const std::string &bytes) {
 bool fake_write(ser_handle, const void *data, uint32_t count, uint32_t *written) {
     call &c = record(op::write);
     c.count = count;
-    advance(g_state.write_ms);
     if (!g_state.write_ok) {
         *written = 0;
         return false;
     }
+    // As WriteFile: a write that cannot take every byte returns only when its
+    // time-out has run out; a complete one takes write_ms, at most as long.
     const uint32_t n = std::min(count, g_state.write_accept);
+    const uint32_t limit = g_state.current_timeouts.WriteTotalTimeoutConstant +
+                           g_state.current_timeouts.WriteTotalTimeoutMultiplier * count;
+    advance(n < count ? limit : std::min(g_state.write_ms, limit));
     const std::string bytes(static_cast<const char *>(data), n);
     c.data = bytes;
     g_state.written += bytes;

@@ -50,7 +50,9 @@ struct call {
 };
 
 // Bytes that the "instrument" sends, `delay_ms` after the previous chunk was
-// delivered (or after the read that meets it began). A chunk with `fail`
+// delivered (or after the read that meets it began). Delays count down only
+// while a read waits, not during sleeps or writes; a purge of the receive
+// queue drops the chunks at the head whose delay has run out. A chunk with `fail`
 // set makes the read that reaches it fail after delivering what it has.
 struct chunk {
     std::string bytes;
@@ -81,7 +83,7 @@ struct state {
     bool set_timeouts_ok = true;
     bool write_ok = true;
     uint32_t write_accept = UINT32_MAX;  // bytes a write call takes at most
-    uint32_t write_ms = 0;               // virtual time a write call takes
+    uint32_t write_ms = 0;  // virtual time a complete write takes; a short one takes its time-out
     bool clear_error_ok = true;
     uint32_t line_errors = 0;  // CE_* flags handed out (and cleared) by clear_error
     uint32_t last_error = 0;
