@@ -2,11 +2,12 @@
 // measurements through its matrix.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "sim_color.h"
 #include "sim_host.h"
 #include "sim_instrument.h"
 
@@ -32,19 +33,36 @@ const std::array<sim_xyz, 4> srgb_targets{
     {{95.05, 100.0, 108.9}, {41.24, 21.26, 1.93}, {35.76, 71.52, 11.92}, {18.05, 7.22, 95.05}}};
 constexpr std::array<std::array<double, 3>, 4> drive{{{1, 1, 1}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
 
-// Runs the calibration the way a host does, into `channel`.
-void calibrate(sim::instrument &inst, int channel, const std::array<sim_xyz, 4> &targets) {
+std::string value_text(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%9f", v);
+    std::string t = buf;
+    return t.substr(t.find_first_not_of(' '));
+}
+
+using triple_texts = std::array<std::array<std::string, 3>, 4>;
+
+// Runs the calibration with the host's frames, into `channel`; *answered gets
+// the values "MES," answered for each colour.
+void calibrate(sim::instrument &inst, int channel, const std::array<sim_xyz, 4> &targets,
+               triple_texts *answered = nullptr) {
     static const char *heads[] = {"UWT,", "URD,", "UGR,", "UBL,"};
     ASSERT_EQ(inst.execute("ZRC").text, "OK00");
     ASSERT_EQ(inst.execute("MDS,7").text, "OK00");
     ASSERT_EQ(inst.execute("UCS,1").text, "OK00");
     for (std::size_t c = 0; c < 4; ++c) {
         inst.drive = drive[c];
-        ASSERT_EQ(inst.execute("MES,1").text.substr(0, 4), "OK00");
+        const std::string m = inst.execute("MES,1").text;
+        ASSERT_EQ(m.substr(0, 4), "OK00");
+        const auto f = answer_fields(m);
+        if (answered) (*answered)[c] = {f[2], f[3], f[4]};
         ASSERT_EQ(inst.execute(target_frame(heads[c], targets[c])).text, "OK00");
     }
-    ASSERT_EQ(inst.execute("ETR," + std::to_string(channel) + ",2024,3,7,14,00,00").text, "OK00");
-    ASSERT_EQ(inst.execute("IDS,01," + std::to_string(channel) + ",Panel").text, "OK00");
+    char frame[64];
+    std::snprintf(frame, sizeof frame, "ETR,%d,%4d,%d,%d,%d,00,00", channel, 2024, 3, 7, 14);
+    ASSERT_EQ(inst.execute(frame).text, "OK00");
+    std::snprintf(frame, sizeof frame, "IDS,01,%02d,%s", channel, "Panel");
+    ASSERT_EQ(inst.execute(frame).text, "OK00");
 }
 
 class CalibratedColour : public ::testing::TestWithParam<int> {};
@@ -82,46 +100,74 @@ TEST(Calibration, WhiteMatchesEvenWhenTheTargetsAreNotAdditive) {
         EXPECT_NEAR(std::stod(f[2 + i]), targets[0][i], 0.001 * targets[0][i]);
 }
 
-TEST(Calibration, TdrAnswerHasThePositionLayout) {
+// Calibrated with factory channel 0 selected, or through channel 5 (already
+// calibrated to other targets): the channel holds the targets exactly as sent
+// and the measured values exactly as answered, and measures its targets.
+class CalibratedChannel : public ::testing::TestWithParam<int> {};
+
+TEST_P(CalibratedChannel, TdrAnswerHasThePositionLayout) {
     sim::instrument inst{panel()};
-    calibrate(inst, 5, srgb_targets);
-    const std::string answer = inst.execute("TDR,5,1,7").text;
+    if (GetParam() > 0) {
+        auto other = srgb_targets;
+        other[0] = {90.0, 95.0, 120.0};
+        calibrate(inst, GetParam(), other);
+        ASSERT_EQ(inst.execute("MCH,1," + std::to_string(GetParam())).text, "OK00");
+    }
+    const std::array<sim_xyz, 4> targets{{{95.047123, 100.0, 108.883457},
+                                          {41.240009, 21.26, 1.930001},
+                                          {35.76, 71.52, 11.92},
+                                          {18.05, 7.22, 95.05}}};
+    triple_texts answered;
+    calibrate(inst, 6, targets, &answered);
+    const std::string answer = inst.execute("TDR,6,1,7").text;
     ASSERT_EQ(answer.substr(0, 5), "OK00,");
     ASSERT_LT(answer.size(), 511u);  // hosts read it into 512 bytes
     const auto f = answer_fields(answer);
     ASSERT_EQ(f.size(), 42u);
-    EXPECT_EQ(f[0], "CH05");
+    EXPECT_EQ(f[0], "CH06");
     EXPECT_EQ(f[4], "CA-410");
     EXPECT_EQ(f[5], "2");
     EXPECT_EQ(f[6], "Panel     ");
     EXPECT_EQ(f[8], "7");
     for (std::size_t c = 0; c < 4; ++c)
         for (std::size_t i = 0; i < 3; ++i) {
-            EXPECT_NEAR(std::stod(f[12 + 3 * c + i]), srgb_targets[c][i], 1e-5);
-            EXPECT_NEAR(
-                std::stod(f[24 + 3 * c + i]),
-                sim::display_light(panel().display, drive[c][0], drive[c][1], drive[c][2])[i],
-                1e-5);
+            EXPECT_EQ(f[12 + 3 * c + i], value_text(targets[c][i]));
+            EXPECT_EQ(f[24 + 3 * c + i], answered[c][i]);
         }
     EXPECT_EQ(std::vector<std::string>(f.begin() + 36, f.end()),
               (std::vector<std::string>{"2024", "03", "07", "14", "00", "00"}));
 
-    // xyLv on request: white target x = 95.05 / 303.95.
-    const auto xy = answer_fields(inst.execute("TDR,5,1,0").text);
+    // xyLv on request: white target x = X / (X + Y + Z).
+    const auto xy = answer_fields(inst.execute("TDR,6,1,0").text);
     EXPECT_EQ(xy[8], "0");
-    EXPECT_NEAR(std::stod(xy[12]), 95.05 / (95.05 + 100.0 + 108.9), 1e-5);
-    EXPECT_NEAR(std::stod(xy[14]), 100.0, 1e-5);
+    EXPECT_NEAR(std::stod(xy[12]), targets[0][0] / (targets[0][0] + 100.0 + targets[0][2]), 1e-6);
+    EXPECT_NEAR(std::stod(xy[14]), 100.0, 1e-6);
+
+    ASSERT_EQ(inst.execute("MCH,1,6").text, "OK00");
+    inst.drive = drive[0];
+    const auto white = answer_fields(inst.execute("MES,1").text);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_NEAR(std::stod(white[2 + i]), targets[0][i], 1e-3 * targets[0][i]);
 }
+
+INSTANTIATE_TEST_SUITE_P(SelectedDuringCalibration, CalibratedChannel, ::testing::Values(0, 5));
 
 TEST(Calibration, EmptyAndDeletedChannelsAnswerTypeZero) {
     sim::instrument inst{panel()};
     calibrate(inst, 5, srgb_targets);
     ASSERT_EQ(inst.execute("MDD,1,5").text, "OK00");
-    for (const char *frame : {"TDR,5,1,7", "TDR,6,1,7", "TDR,0,1,7"}) {
+    const std::array<std::array<const char *, 3>, 5> cases{{{"TDR,5,1,7", "CH05", "7"},
+                                                            {"TDR,9,1,7", "CH09", "7"},
+                                                            {"TDR,10,1,0", "CH10", "0"},
+                                                            {"TDR,99,1,8", "CH99", "8"},
+                                                            {"TDR,0,1,7", "CH00", "7"}}};
+    for (const auto &[frame, item, mode] : cases) {
         const auto f = answer_fields(inst.execute(frame).text);
         ASSERT_EQ(f.size(), 42u) << frame;
+        EXPECT_EQ(f[0], item) << frame;
         EXPECT_EQ(f[5], "0") << frame;
         EXPECT_EQ(f[6], "          ") << frame;
+        EXPECT_EQ(f[8], mode) << frame;
     }
 }
 
@@ -160,11 +206,5 @@ INSTANTIATE_TEST_SUITE_P(
                 "ER05"},
         refusal{"EntryWithBadDate", {"UCS,1", "ETR,9,2024,13,1,0,00,00"}, "ER10"}),
     [](const auto &info) { return std::string(info.param.name); });
-
-TEST(CalibrationMatrix, IdentityWhenMeasuredEqualsTarget) {
-    const auto m = sim::wrgb_matrix(srgb_targets, srgb_targets);
-    ASSERT_TRUE(m.has_value());
-    for (std::size_t i = 0; i < 9; ++i) EXPECT_NEAR((*m)[i], sim::identity3[i], 1e-12);
-}
 
 }  // namespace

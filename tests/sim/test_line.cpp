@@ -89,6 +89,21 @@ TEST_F(SimLine, ErrorForOneHeadUntilCleared) {
     EXPECT_EQ(host->exchange("MES,1").substr(0, 5), "OK00,");
 }
 
+TEST_F(SimLine, ArmedAnswerForOneFrameUntilCleared) {
+    sim.fault_answer_for_frame("TDR,40,1,7", std::nullopt);
+    sim.fault_answer_for_frame("MCH,1,7", "OK00,P1,7,1,2,3,4");
+    sim.fault_answer_for_frame("STR,7", "");
+    EXPECT_EQ(host->exchange("TDR,39,1,7").substr(0, 10), "OK00,CH39,");
+    host->write("TDR,40,1,7\r");
+    ASSERT_TRUE(sim.wait_frames(2, 2000ms));
+    EXPECT_EQ(host->read_quiet(200ms), "");
+    EXPECT_EQ(host->exchange("MCH,1,7"), "OK00,P1,7,1,2,3,4\r");
+    EXPECT_EQ(host->exchange("STR,7"), "\r");
+    EXPECT_EQ(host->exchange("STR,3"), "OK00,0\r");  // MCH was not executed
+    sim.clear_faults();
+    EXPECT_EQ(host->exchange("TDR,40,1,7").substr(0, 10), "OK00,CH40,");
+}
+
 TEST_F(SimLine, WarningNumberReplacesOk00) {
     sim.fault_warning_next(65, 2);
     EXPECT_EQ(host->exchange("STR,0"), "OK65,0\r");

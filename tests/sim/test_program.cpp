@@ -115,8 +115,8 @@ TEST(SimProgram, PrintsItsPortAndAnswersTheIdentification) {
     ASSERT_EQ(host.exchange("MDS,7"), "OK00\r");
     const auto f = answer_fields(host.exchange("MES,1"));
     ASSERT_GE(f.size(), 7u);
-    EXPECT_EQ(f[2], "1.00000");
-    EXPECT_EQ(f[3], "2.00000");
+    EXPECT_EQ(f[2], "1.000000");
+    EXPECT_EQ(f[3], "2.000000");
 
     EXPECT_EQ(p.finish(SIGTERM), 0);
     EXPECT_EQ(p.line(), "ca410-sim: stopped");

@@ -524,6 +524,11 @@ void ca410_sim::fault_error_for_head(std::string head, int code) {
     impl_->faults.error_for_head(std::move(head), code);
 }
 
+void ca410_sim::fault_answer_for_frame(std::string frame, std::optional<std::string> answer) {
+    std::lock_guard<std::mutex> lock(impl_->m);
+    impl_->faults.answer_for_frame(std::move(frame), std::move(answer));
+}
+
 void ca410_sim::fault_warning_next(int number, int n) {
     std::lock_guard<std::mutex> lock(impl_->m);
     impl_->faults.warning_next(number, n);

@@ -69,8 +69,9 @@ struct sim_channel {
     int cal_type = 2;                   // 2: user WRGB calibration
     std::string name;                   // at most 10 characters, unpadded
     std::array<sim_xyz, 4> target{};    // white, red, green, blue
-    std::array<sim_xyz, 4> measured{};  // as measured through the factory calibration
-    std::array<double, 9> matrix{1, 0, 0, 0, 1, 0, 0, 0, 1};  // row-major, raw -> corrected
+    std::array<sim_xyz, 4> measured{};  // as "MES," answered them during the calibration
+    // Row-major, XYZ through the factory calibration -> corrected.
+    std::array<double, 9> matrix{1, 0, 0, 0, 1, 0, 0, 0, 1};
     std::array<int, 6> date{2000, 1, 1, 0, 0, 0};  // year, month, day, hour, minute, second
 };
 
@@ -148,6 +149,11 @@ class ca410_sim {
     // --- faults; each "next" fault applies to the next frame(s) received
     void fault_error_next(int code, int n = 1);             // answer "ER<code>"
     void fault_error_for_head(std::string head, int code);  // every frame of a head; code 0 clears
+    // Every frame equal to `frame` (without its carriage return, e.g.
+    // "TDR,40,1,7") gets `answer` (without carriage return; "" sends the lone
+    // carriage return) instead of being executed; nullopt: no answer at all,
+    // the frame is lost. Stays armed until clear_faults().
+    void fault_answer_for_frame(std::string frame, std::optional<std::string> answer);
     // "OK<number>" instead of "OK00" in the next n answers (error answers
     // keep their code but use up one of the n).
     void fault_warning_next(int number, int n = 1);

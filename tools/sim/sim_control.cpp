@@ -59,7 +59,8 @@ std::optional<T> number(std::string_view s) {
 constexpr std::string_view help_text =
     "ok commands: show R G B | show-xyz X Y Z | port | frames | clear-frames | settings | "
     "channels | pace on|off | zrc-ms MS | measure-ms SPEED MS | fault error-next CODE [N] | "
-    "fault error-head HEAD CODE | fault warning-next NUMBER [N] | fault silent-next [N] | "
+    "fault error-head HEAD CODE | fault answer-frame FRAME [TEXT] | "
+    "fault warning-next NUMBER [N] | fault silent-next [N] | "
     "fault split-next AT GAP_MS | fault garbage-next TEXT | fault late-next MS TEXT | "
     "fault no-cr-next | fault long-next LENGTH | fault chatter on|off [MS] | "
     "fault hangup-next [AT] | fault clear | quit";
@@ -85,6 +86,13 @@ std::string fault_command(ca410_sim &sim, std::string_view line,
         if (!code || w.size() != 4 || w[2].size() < 3 || *code < 0 || *code > 99)
             return usage("error-head HEAD CODE");
         sim.fault_error_for_head(std::string(w[2]), *code);
+    } else if (kind == "answer-frame") {
+        std::string frame, answer;
+        const bool lost = w.size() == 3;
+        if (w.size() < 3 || !unescape_bytes(w[2], &frame) ||
+            (!lost && !unescape_bytes(after_words(line, 3), &answer)))
+            return usage("answer-frame FRAME [TEXT]");
+        sim.fault_answer_for_frame(frame, lost ? std::nullopt : std::optional<std::string>(answer));
     } else if (kind == "warning-next") {
         const auto num = w.size() > 2 ? number<int>(w[2]) : std::nullopt;
         const auto n = arg_int(3, 1);

@@ -29,6 +29,10 @@ void fault_set::error_for_head(std::string head, int code) {
         head_errors_[letters(head)] = code;
 }
 
+void fault_set::answer_for_frame(std::string frame, std::optional<std::string> answer) {
+    frame_answers_[std::move(frame)] = std::move(answer);
+}
+
 void fault_set::warning_next(int number, int n) {
     warning_ = std::clamp(number, 0, 99);
     warning_left_ = std::max(n, 0);
@@ -69,6 +73,13 @@ frame_fate fault_set::before(std::string_view frame) {
     if (error_left_ > 0) {
         --error_left_;
         fate.forced = error_answer(error_code_);
+        return fate;
+    }
+    if (const auto f = frame_answers_.find(frame); f != frame_answers_.end()) {
+        if (f->second)
+            fate.forced = f->second;
+        else
+            fate.silent = true;
         return fate;
     }
     const auto it = head_errors_.find(frame.substr(0, 3));

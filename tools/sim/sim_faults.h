@@ -15,7 +15,7 @@ namespace sim {
 // What happens to a frame before the instrument sees it.
 struct frame_fate {
     bool silent = false;                // no answer; the frame is lost
-    std::optional<std::string> forced;  // answer this ("ER..") without executing
+    std::optional<std::string> forced;  // answer this (an error, an armed answer), not executing
 };
 
 // One piece of output, sent delay_ms after the piece before it (the first
@@ -37,6 +37,8 @@ class fault_set {
   public:
     void error_next(int code, int n);
     void error_for_head(std::string head, int code);  // code 0 clears the head
+    // Every frame equal to `frame`: this answer (nothing when empty). Until clear().
+    void answer_for_frame(std::string frame, std::optional<std::string> answer);
     void warning_next(int number, int n);
     void silent_next(int n);
     void split_next(std::size_t at, int gap_ms);
@@ -55,6 +57,7 @@ class fault_set {
   private:
     int error_code_ = 0, error_left_ = 0;
     std::map<std::string, int, std::less<>> head_errors_;  // by the head's three letters
+    std::map<std::string, std::optional<std::string>, std::less<>> frame_answers_;
     int warning_ = 0, warning_left_ = 0;
     int silent_left_ = 0;
     std::optional<std::pair<std::size_t, int>> split_;

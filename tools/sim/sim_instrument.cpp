@@ -167,8 +167,10 @@ constexpr std::array<setting_entry, 7> plain_settings{{
 
 }  // namespace
 
+// Six decimals, as hosts format their targets: a target comes back in the
+// channel's data exactly as it was sent.
 std::string format_value(double v) {
-    return fixed(v, 5);
+    return fixed(v, 6);
 }
 
 instrument::instrument(const sim_options &options)
@@ -418,7 +420,7 @@ reply instrument::calibration_mode(std::string_view args) {
     settings.calmode = (*v)[0];
     // Entering starts a fresh calibration: only measurements taken from now on
     // pair with targets.
-    last_raw_.reset();
+    last_.reset();
     pairs_ = {};
     return ok();
 }
@@ -430,10 +432,10 @@ reply instrument::target(int colour, std::string_view args) {
     const auto a = to_double(fields[1]), b = to_double(fields[2]), c = to_double(fields[3]);
     if (!mode || !valid_display_mode(*mode) || !a || !b || !c) return er(er_command);
     if (settings.calmode != 1) return er(er_command);
-    if (!last_raw_) return er(er_calib_measure);
+    if (!last_) return er(er_calib_measure);
     const auto xyz = from_display_mode(*mode, {*a, *b, *c});
     if (!xyz || (colour == 0 && (*xyz)[1] <= 0.0)) return er(er_calib_input);
-    pairs_[static_cast<std::size_t>(colour)] = std::array<sim_xyz, 2>{*last_raw_, *xyz};
+    pairs_[static_cast<std::size_t>(colour)] = calib_pair{(*last_)[0], (*last_)[1], *xyz};
     return ok();
 }
 
@@ -442,13 +444,14 @@ reply instrument::enter_channel(std::string_view args) {
         args, {{{1, max_channel}, {2000, 2099}, {1, 12}, {1, 31}, {0, 23}, {0, 59}, {0, 59}}});
     if (!v) return er(er_command);
     if (settings.calmode != 1) return er(er_command);
-    std::array<sim_xyz, 4> measured{}, target{};
+    std::array<sim_xyz, 4> raw{}, measured{}, target{};
     for (std::size_t i = 0; i < 4; ++i) {
         if (!pairs_[i]) return er(er_calib_input);
-        measured[i] = (*pairs_[i])[0];
-        target[i] = (*pairs_[i])[1];
+        raw[i] = pairs_[i]->raw;
+        measured[i] = pairs_[i]->reported;
+        target[i] = pairs_[i]->target;
     }
-    const auto m = wrgb_matrix(measured, target);
+    const auto m = wrgb_matrix(raw, target);
     if (!m) return er(er_calib_measure);
     const int ch = (*v)[0];
     auto &slot = channels[static_cast<std::size_t>(ch)];
@@ -527,7 +530,7 @@ reply instrument::measure(std::string_view args) {
             ? range_limits_[static_cast<std::size_t>(std::clamp(settings.color_range, 1, 6) - 1)]
             : range_limits_.back();
     if (xyz[1] > limit) return er(er_over_range);
-    last_raw_ = raw;
+    last_ = std::array<sim_xyz, 2>{raw, xyz};
     const auto values = to_display_mode(settings.display_mode, xyz);
     const auto uv = to_display_mode(5, xyz);
     std::string data =

@@ -64,10 +64,15 @@ class instrument {
     sim_settings power_on_;
     std::array<double, 6> range_limits_;
     double external_sync_hz_;
-    // User calibration in progress: raw XYZ of the last measurement, and the
-    // measured/target pair of each colour (white, red, green, blue).
-    std::optional<sim_xyz> last_raw_;
-    std::array<std::optional<std::array<sim_xyz, 2>>, 4> pairs_;
+    // User calibration in progress: the last measurement (raw, and as
+    // answered through the current channel), and each colour's pair (white,
+    // red, green, blue). The matrix is made from the raw values; the channel
+    // keeps the answered ones, which are what the host was given.
+    struct calib_pair {
+        sim_xyz raw, reported, target;
+    };
+    std::optional<std::array<sim_xyz, 2>> last_;
+    std::array<std::optional<calib_pair>, 4> pairs_;
 };
 
 // Number texts as the instrument writes them.
