@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "cmat/xspect.h"
+#include "cmat/xsp.h"
 
 // Names an observer. Any value may be passed; the ones below are known.
 using observer_type = int32_t;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "cmat/xspect_sampler.h"
+#include "cmat/xsp_sampler.h"
 
 namespace {
 

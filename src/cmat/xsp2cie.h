@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "cmat/observers.h"
-#include "cmat/xspect.h"
+#include "cmat/xsp.h"
 
 struct xsp2cie;
 

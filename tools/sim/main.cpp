@@ -10,7 +10,7 @@
 
 #include "ca410_sim.h"
 #include "sim_control.h"
-#include "sim_spectra.h"
+#include "sim_emission.h"
 
 namespace {
 

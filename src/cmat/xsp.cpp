@@ -1,8 +1,8 @@
-#include "cmat/xspect.h"
+#include "cmat/xsp.h"
 
 #include <cstdio>
 
-#include "cmat/xspect_sampler.h"
+#include "cmat/xsp_sampler.h"
 
 namespace {
 

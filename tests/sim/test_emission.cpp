@@ -6,7 +6,7 @@
 
 #include "cmat/observers.h"
 #include "sim_host.h"
-#include "sim_spectra.h"
+#include "sim_emission.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "cmat/xspect.h"
+#include "cmat/xsp.h"
 
 class xspect_sampler {
   public:

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cmat/observers.h"
-#include "cmat/xspect.h"
+#include "cmat/xsp.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Display primaries given as emission spectra: CSV files of "nm,value"
 // lines, converted to XYZ with the CIE 1931 2 degree observer.
-#ifndef CA410_SIM_SPECTRA_H
-#define CA410_SIM_SPECTRA_H
+#ifndef CA410_SIM_EMISSION_H
+#define CA410_SIM_EMISSION_H
 
 #include <array>
 #include <optional>

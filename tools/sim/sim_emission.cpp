@@ -1,4 +1,4 @@
-#include "sim_spectra.h"
+#include "sim_emission.h"
 
 #include <algorithm>
 #include <cctype>
