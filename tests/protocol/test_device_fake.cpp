@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ser_nt_ca410/ca410_codes.h"
@@ -45,13 +46,11 @@ TEST_F(device_fake, CreateConfiguresIdentifiesAndKeepsThePortOpen) {
     EXPECT_EQ(opens[0].port_name, "COM3");
     const auto states = ser_fake::calls_of(ser_fake::op::set_state);
     ASSERT_FALSE(states.empty());
-    const ser_dcb &dcb = states.back().dcb;
-    EXPECT_EQ(dcb.BaudRate, 38400u);
-    EXPECT_EQ(dcb.ByteSize, 7);
-    EXPECT_EQ(dcb.Parity, SER_EVENPARITY);
-    EXPECT_EQ(dcb.StopBits, SER_TWOSTOPBITS);
-    EXPECT_EQ(dcb.fOutxCtsFlow, 1u);
-    EXPECT_EQ(dcb.fRtsControl, SER_RTS_CONTROL_HANDSHAKE);
+    const ser_dcb &d = states.back().dcb;  // 38400 7E2 with RTS/CTS
+    EXPECT_EQ(std::make_tuple(d.BaudRate, d.ByteSize, d.Parity, d.StopBits, d.fOutxCtsFlow,
+                              d.fRtsControl),
+              std::make_tuple(38400u, uint8_t{7}, SER_EVENPARITY, SER_TWOSTOPBITS, 1u,
+                              uint32_t{SER_RTS_CONTROL_HANDSHAKE}));
     EXPECT_EQ(fake().written, kIdentify);
     EXPECT_TRUE(ser_fake::calls_of(ser_fake::op::close).empty());
 
@@ -63,50 +62,31 @@ TEST_F(device_fake, CreateConfiguresIdentifiesAndKeepsThePortOpen) {
     expect_all_closed();
 }
 
-struct create_failure {
-    const char *label;
-    bool open_ok;
-    std::string reply;
-    std::vector<std::string> errors;  // the instrument layer's own lines
-};
-
-class device_create_failure : public device_fake,
-                              public ::testing::WithParamInterface<create_failure> {};
-
-TEST_P(device_create_failure, LogsClosesAndGivesNull) {
-    const create_failure &c = GetParam();
-    fake().open_ok = c.open_ok;
-    if (c.open_ok) ser_fake::expect_exchange(kIdentify, c.reply);
-    log_capture log;
-    EXPECT_EQ(ca410_dev_create("COM5"), nullptr);
-    std::vector<std::string> own;
-    for (const auto &line : log.errors()) {
-        if (line.rfind("[ca410_dev_create]", 0) == 0) own.push_back(line);
+TEST_F(device_fake, CreateFailuresLogCloseAndGiveNull) {
+    const struct {
+        bool open_ok;
+        const char *reply, *error;  // the instrument layer's own line
+    } cases[] = {
+        {false, "", "[ca410_dev_create]: ser_com_setport err\n"},
+        {true, "OK00,CA-310,CA-P327,x\r",
+         "[ca410_dev_create] get Model len=21 OK00,CA-310,CA-P327,x err\n"},
+        {true, "OK00,CA-41\r12", "[ca410_dev_create] get Model len=10 OK00,CA-41 err\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.error);
+        ser_fake::install();
+        fake().open_ok = c.open_ok;
+        if (c.open_ok) ser_fake::expect_exchange(kIdentify, c.reply);
+        log_capture log;
+        EXPECT_EQ(ca410_dev_create("COM5"), nullptr);
+        std::vector<std::string> own;
+        for (const auto &line : log.errors()) {
+            if (line.rfind("[ca410_dev_create]", 0) == 0) own.push_back(line);
+        }
+        EXPECT_EQ(own, std::vector<std::string>{c.error});
+        expect_all_closed();
     }
-    EXPECT_EQ(own, c.errors);
-    expect_all_closed();
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    paths, device_create_failure,
-    ::testing::Values(
-        create_failure{
-            "port_will_not_open", false, "", {"[ca410_dev_create]: ser_com_setport err\n"}},
-        create_failure{
-            "silence", true, "", {"[ca410_dev_create]: ser_com_write_read_ex COM5 err\n"}},
-        create_failure{"error_answer",
-                       true,
-                       "ER10\r",
-                       {"[ca410_dev_create]: ser_com_write_read_ex COM5 err\n"}},
-        create_failure{"other_model",
-                       true,
-                       "OK00,CA-310,CA-P327,x\r",
-                       {"[ca410_dev_create] get Model len=21 OK00,CA-310,CA-P327,x err\n"}},
-        create_failure{"cut_short",
-                       true,
-                       "OK00,CA-41\r12",
-                       {"[ca410_dev_create] get Model len=10 OK00,CA-41 err\n"}}),
-    [](const auto &info) { return std::string(info.param.label); });
 
 struct probe_case {
     const char *label;
@@ -199,31 +179,18 @@ TEST(scan_names, WindowsTakesOnlyComNames) {
     EXPECT_FALSE(ca410_scan_name_is_candidate(nullptr, false));
 }
 
-struct scan_args {
-    const char *label;
-    bool names;
-    int32_t max;
-    bool count;
-};
-
-class device_scan_refusal : public device_fake, public ::testing::WithParamInterface<scan_args> {};
-
-TEST_P(device_scan_refusal, GivesMinusOneAndTouchesNothing) {
-    const scan_args &c = GetParam();
+TEST_F(device_fake, ScanRefusesBadArgumentsAndTouchesNothing) {
     char *names[1] = {nullptr};
     int32_t found = -7;
     log_capture log;
-    EXPECT_EQ(ca410_dev_scan(c.names ? names : nullptr, c.max, c.count ? &found : nullptr), -1);
+    EXPECT_EQ(ca410_dev_scan(nullptr, 1, &found), -1);
+    EXPECT_EQ(ca410_dev_scan(names, 1, nullptr), -1);
+    EXPECT_EQ(ca410_dev_scan(names, 0, &found), -1);
+    EXPECT_EQ(ca410_dev_scan(names, -1, &found), -1);
     EXPECT_EQ(found, -7);
+    EXPECT_EQ(names[0], nullptr);
     EXPECT_TRUE(fake().calls.empty());
-    EXPECT_EQ(log.errors(), std::vector<std::string>{"[ca410_dev_scan]: invalid args\n"});
+    EXPECT_EQ(log.errors(), std::vector<std::string>(4, "[ca410_dev_scan]: invalid args\n"));
 }
-
-INSTANTIATE_TEST_SUITE_P(bad_args, device_scan_refusal,
-                         ::testing::Values(scan_args{"null_names", false, 1, true},
-                                           scan_args{"null_count", true, 1, false},
-                                           scan_args{"max_0", true, 0, true},
-                                           scan_args{"max_negative", true, -1, true}),
-                         [](const auto &info) { return std::string(info.param.label); });
 
 }  // namespace

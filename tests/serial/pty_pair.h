@@ -91,6 +91,12 @@ class pty_pair {
     std::string slave_path_;
 };
 
+using clock_type = std::chrono::steady_clock;
+
+inline long long ms_since(clock_type::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - start).count();
+}
+
 // Runs the instrument's side on a thread; joined when it goes out of scope.
 // The body polls `stop()` where it loops.
 class pty_peer {

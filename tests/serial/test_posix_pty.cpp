@@ -19,11 +19,6 @@ namespace {
 using std::chrono::milliseconds;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
-using clock_type = std::chrono::steady_clock;
-
-long long ms_since(clock_type::time_point start) {
-    return std::chrono::duration_cast<milliseconds>(clock_type::now() - start).count();
-}
 
 class PosixPty : public ::testing::Test {
   protected:

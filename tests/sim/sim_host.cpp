@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 using std::chrono::milliseconds;
 using steady = std::chrono::steady_clock;
@@ -113,6 +116,32 @@ temp_dir::temp_dir() {
 
 temp_dir::~temp_dir() {
     if (!path.empty()) rmdir(path.c_str());
+}
+
+control_client::control_client(const std::string &path) {
+    sockaddr_un addr{};
+    if (path.size() >= sizeof addr.sun_path) return;
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+control_client::~control_client() {
+    if (fd >= 0) ::close(fd);
+}
+
+std::string control_client::ask(const std::string &line) {
+    const std::string out = line + "\n";
+    if (fd < 0 || ::write(fd, out.data(), out.size()) != static_cast<ssize_t>(out.size()))
+        return {};
+    std::string answer;
+    char c;
+    while (::read(fd, &c, 1) == 1 && c != '\n') answer += c;
+    return answer;
 }
 
 std::vector<std::string> answer_fields(const std::string &answer) {

@@ -39,6 +39,17 @@ struct temp_dir {
     std::string path;
 };
 
+// A client of the program's control socket; empty answers once it is gone.
+struct control_client {
+    explicit control_client(const std::string &path);
+    ~control_client();
+    control_client(const control_client &) = delete;
+    control_client &operator=(const control_client &) = delete;
+    // Sends one line, returns the answer line without its newline.
+    std::string ask(const std::string &line);
+    int fd = -1;
+};
+
 // Data fields of an answer "OKnn,a,b,c\r": {"a", "b", "c"} (empty fields kept).
 std::vector<std::string> answer_fields(const std::string &answer);
 

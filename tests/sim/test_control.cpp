@@ -1,17 +1,12 @@
 // The control language of the ca410-sim program and its socket.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
 #include <string>
 
 #include "sim_control.h"
 #include "sim_host.h"
-
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -35,35 +30,26 @@ TEST_P(ControlLines, AnswerOneLine) {
     EXPECT_EQ(quit, std::string(GetParam().line) == "quit");
 }
 
+// The commands that arm faults and timings answer "ok" in the line tests.
 INSTANTIATE_TEST_SUITE_P(
     Table, ControlLines,
-    ::testing::Values(
-        line_case{"show 1 0 0", "ok XYZ 41.24000 21.26000 1.93000"},
-        line_case{"show 0.5 0 0", "ok XYZ 8.97538 4.62698 0.42004"},  // gamma 2.2
-        line_case{"show-xyz 1 2.5 3", "ok XYZ 1.00000 2.50000 3.00000"},
-        line_case{"show 1 0", "error: usage: show R G B"},
-        line_case{"show-xyz a b c", "error: usage: show-xyz X Y Z"}, line_case{"frames", "ok 0"},
-        line_case{"clear-frames", "ok"}, line_case{"channels", "ok 0"},
-        line_case{"settings", "ok display_mode=0 *"}, line_case{"pace on", "ok"},
-        line_case{"zrc-ms 10", "ok"}, line_case{"measure-ms 4 10", "error: usage: measure-ms*"},
-        line_case{"fault error-next 22", "ok"},
-        line_case{"fault error-next 100", "error: usage: fault error-next*"},
-        line_case{"fault error-head MES, 10", "ok"},
-        line_case{"fault answer-frame TDR,40,1,7", "ok"},
-        line_case{"fault answer-frame MES,1 OK00,P1,7,1,2,3,4", "ok"},
-        line_case{"fault answer-frame", "error: usage: fault answer-frame*"},
-        line_case{"fault answer-frame STR,\\q", "error: usage: fault answer-frame*"},
-        line_case{"fault warning-next 65 2", "ok"}, line_case{"fault silent-next", "ok"},
-        line_case{"fault split-next 5 20", "ok"}, line_case{"fault garbage-next \\x15junk", "ok"},
-        line_case{"fault garbage-next \\q", "error: usage: fault garbage-next*"},
-        line_case{"fault late-next 10 LATE\\r", "ok"}, line_case{"fault no-cr-next", "ok"},
-        line_case{"fault long-next 2000", "ok"}, line_case{"fault chatter on 100", "ok"},
-        line_case{"fault chatter maybe", "error: usage: fault chatter*"},
-        line_case{"fault hangup-next 3", "ok"}, line_case{"fault clear", "ok"},
-        line_case{"fault boom", "error: unknown fault 'boom'"},
-        line_case{"", "error: empty command"}, line_case{"help", "ok commands:*"},
-        line_case{"dance", "error: unknown command 'dance' (try help)"},
-        line_case{"quit", "ok bye"}));
+    ::testing::Values(line_case{"show 1 0 0", "ok XYZ 41.24000 21.26000 1.93000"},
+                      line_case{"show 0.5 0 0", "ok XYZ 8.97538 4.62698 0.42004"},  // gamma 2.2
+                      line_case{"show-xyz 1 2.5 3", "ok XYZ 1.00000 2.50000 3.00000"},
+                      line_case{"show 1 0", "error: usage: show R G B"},
+                      line_case{"show-xyz a b c", "error: usage: show-xyz X Y Z"},
+                      line_case{"frames", "ok 0"}, line_case{"clear-frames", "ok"},
+                      line_case{"channels", "ok 0"}, line_case{"settings", "ok display_mode=0 *"},
+                      line_case{"measure-ms 4 10", "error: usage: measure-ms*"},
+                      line_case{"fault error-next 100", "error: usage: fault error-next*"},
+                      line_case{"fault answer-frame", "error: usage: fault answer-frame*"},
+                      line_case{"fault answer-frame STR,\\q", "error: usage: fault answer-frame*"},
+                      line_case{"fault garbage-next \\q", "error: usage: fault garbage-next*"},
+                      line_case{"fault chatter maybe", "error: usage: fault chatter*"},
+                      line_case{"fault boom", "error: unknown fault 'boom'"},
+                      line_case{"", "error: empty command"}, line_case{"help", "ok commands:*"},
+                      line_case{"dance", "error: unknown command 'dance' (try help)"},
+                      line_case{"quit", "ok bye"}));
 
 TEST(ControlBytes, EscapesRoundTrip) {
     const std::string raw("A \r\n\t\\\x01\x7f\xff", 9);
@@ -88,19 +74,9 @@ TEST(ControlSocket, ServesLinesAndQuits) {
         path, [&] { quit = true; }, &error))
         << error;
 
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strcpy(addr.sun_path, path.c_str());
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    const auto ask = [&](const std::string &line) {
-        const std::string out = line + "\n";
-        EXPECT_EQ(write(fd, out.data(), out.size()), static_cast<ssize_t>(out.size()));
-        std::string answer;
-        char c;
-        while (read(fd, &c, 1) == 1 && c != '\n') answer += c;
-        return answer;
-    };
+    control_client ctl(path);
+    ASSERT_GE(ctl.fd, 0);
+    const auto ask = [&](const char *line) { return ctl.ask(line); };
     EXPECT_EQ(ask("port"), "ok " + sim.port_path());
 
     // The host's frames show in the record, escaped, one word each.
@@ -110,7 +86,6 @@ TEST(ControlSocket, ServesLinesAndQuits) {
     EXPECT_EQ(host.exchange("IDO,0,1"), "ER31\r");
     EXPECT_EQ(ask("frames"), "ok 1 IDO,0,1\\r");
     EXPECT_EQ(ask("quit"), "ok bye");
-    close(fd);
     server.stop();
     EXPECT_TRUE(quit);
     EXPECT_NE(access(path.c_str(), F_OK), 0);

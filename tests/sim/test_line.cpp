@@ -1,5 +1,6 @@
 // The instrument on its pseudo-terminal: the record, every fault, pacing,
-// hang-up and reconnection, driven by a plain POSIX host.
+// hang-up and reconnection, driven by a plain POSIX host; faults and timings
+// are set through the control language, as the ca410-sim program sets them.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,8 +8,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "ca410_sim.h"
+#include "sim_control.h"
 #include "sim_host.h"
 
 using namespace std::chrono_literals;
@@ -17,6 +20,11 @@ using steady = std::chrono::steady_clock;
 namespace {
 
 const std::string identity = "OK00,CA-410,CA-P427,CA-410 SIM     ,1.21.0004,41000001,27000001\r";
+
+std::string control(ca410_sim &sim, const std::string &line) {
+    bool quit = false;
+    return sim::control_execute(sim, line, &quit);
+}
 
 class SimLine : public ::testing::Test {
   protected:
@@ -64,66 +72,80 @@ TEST_F(SimLine, FrameArrivingInPiecesIsOneFrame) {
     EXPECT_EQ(sim.frames()[0].bytes, "STR,0\r");
 }
 
-TEST_F(SimLine, EchoedAnswersAreRecordedButNotAnswered) {
-    host->write("OK00\r");
-    ASSERT_TRUE(sim.wait_frames(1, 2000ms));
-    EXPECT_EQ(host->read_quiet(100ms), "");
-    EXPECT_EQ(sim.frames()[0].answer, "");
+// A fault armed through the control language, then frames and their answers:
+// "" is silence (the frame recorded with no answer), a trailing '*' a prefix,
+// and an answer without a carriage return is read until a short time-out.
+struct script_case {
+    const char *name;
+    std::vector<std::string> steps;  // pairs: what is sent, what comes back
+};
+
+class SimLineScript : public SimLine, public ::testing::WithParamInterface<script_case> {};
+
+TEST_P(SimLineScript, AnswersAsArmed) {
+    const auto &steps = GetParam().steps;
+    std::size_t frames = 0;
+    for (std::size_t i = 0; i + 1 < steps.size(); i += 2) {
+        const std::string &in = steps[i], &want = steps[i + 1];
+        SCOPED_TRACE(in);
+        if (in.rfind("fault ", 0) == 0) {
+            ASSERT_EQ(control(sim, in), want);
+            continue;
+        }
+        ++frames;
+        host->read_quiet(0ms);
+        host->write(in + "\r");
+        if (want.empty()) {
+            ASSERT_TRUE(sim.wait_frames(frames, 2000ms));
+            EXPECT_EQ(host->read_quiet(200ms), "");
+            EXPECT_EQ(sim.frames().back().answer, "");
+        } else if (want.back() == '*') {
+            EXPECT_EQ(host->read_answer().substr(0, want.size() - 1),
+                      want.substr(0, want.size() - 1));
+        } else {
+            EXPECT_EQ(host->read_answer(want.back() == '\r' ? 2000ms : 300ms), want);
+        }
+    }
 }
 
-TEST_F(SimLine, ErrorForTheNextFramesWithoutExecutingThem) {
-    sim.fault_error_next(22, 2);
-    EXPECT_EQ(host->exchange("MCH,1,7"), "ER22\r");
-    EXPECT_EQ(host->exchange("STR,3"), "ER22\r");
-    EXPECT_EQ(host->exchange("STR,3"), "OK00,0\r");  // MCH was not executed
-}
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SimLineScript,
+    ::testing::Values(
+        script_case{"EchoedAnswerIsRecordedButNotAnswered", {"OK00", ""}},
+        // The frames answered with an error are not executed.
+        script_case{"ErrorForTheNextFrames",
+                    {"fault error-next 22 2", "ok", "MCH,1,7", "ER22\r", "STR,3", "ER22\r", "STR,3",
+                     "OK00,0\r"}},
+        script_case{"ErrorForOneHeadUntilCleared",
+                    {"fault error-head MES, 10", "ok", "ZRC", "OK00\r", "MES,1", "ER10\r", "MES,1",
+                     "ER10\r", "fault error-head ZRC 21", "ok", "ZRC", "ER21\r",
+                     "fault error-head MES 0", "ok", "MES,1", "OK00,*"}},
+        script_case{
+            "ArmedAnswerForOneFrameUntilCleared",
+            {"fault answer-frame TDR,40,1,7", "ok", "fault answer-frame MCH,1,7 OK00,P1,7,1,2,3,4",
+             "ok", "TDR,39,1,7", "OK00,CH39,*", "TDR,40,1,7", "", "MCH,1,7", "OK00,P1,7,1,2,3,4\r",
+             "STR,3", "OK00,0\r", "fault clear", "ok", "TDR,40,1,7", "OK00,CH40,*"}},
+        // Errors keep their code.
+        script_case{"WarningNumberReplacesOk00",
+                    {"fault warning-next 65 2", "ok", "STR,0", "OK65,0\r", "MDS,7", "OK65\r",
+                     "MDS,7", "OK00\r", "fault warning-next 4", "ok", "MDS,2", "ER10\r"}},
+        script_case{"SilentFrameIsLostAndNotExecuted",
+                    {"fault silent-next", "ok", "MCH,1,9", "", "STR,3", "OK00,0\r"}},
+        script_case{"GarbageBeforeTheAnswer",
+                    {"fault garbage-next \\x15\\x00zz", "ok", "STR,0",
+                     std::string("\x15\0zzOK00,0\r", 11), "STR,0", "OK00,0\r"}},
+        script_case{"AnswerWithoutCarriageReturn",
+                    {"fault no-cr-next", "ok", "STR,0", "OK00,0", "STR,0", "OK00,0\r"}}),
+    [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(SimLine, ErrorForOneHeadUntilCleared) {
-    sim.fault_error_for_head("MES,", 10);
-    EXPECT_EQ(host->exchange("ZRC"), "OK00\r");
-    EXPECT_EQ(host->exchange("MES,1"), "ER10\r");
-    EXPECT_EQ(host->exchange("MES,1"), "ER10\r");
-    sim.fault_error_for_head("ZRC", 21);
-    EXPECT_EQ(host->exchange("ZRC"), "ER21\r");
-    sim.fault_error_for_head("MES", 0);
-    EXPECT_EQ(host->exchange("MES,1").substr(0, 5), "OK00,");
-}
-
-TEST_F(SimLine, ArmedAnswerForOneFrameUntilCleared) {
-    sim.fault_answer_for_frame("TDR,40,1,7", std::nullopt);
-    sim.fault_answer_for_frame("MCH,1,7", "OK00,P1,7,1,2,3,4");
+// An armed empty text answers a lone carriage return.
+TEST_F(SimLine, ArmedEmptyAnswer) {
     sim.fault_answer_for_frame("STR,7", "");
-    EXPECT_EQ(host->exchange("TDR,39,1,7").substr(0, 10), "OK00,CH39,");
-    host->write("TDR,40,1,7\r");
-    ASSERT_TRUE(sim.wait_frames(2, 2000ms));
-    EXPECT_EQ(host->read_quiet(200ms), "");
-    EXPECT_EQ(host->exchange("MCH,1,7"), "OK00,P1,7,1,2,3,4\r");
     EXPECT_EQ(host->exchange("STR,7"), "\r");
-    EXPECT_EQ(host->exchange("STR,3"), "OK00,0\r");  // MCH was not executed
-    sim.clear_faults();
-    EXPECT_EQ(host->exchange("TDR,40,1,7").substr(0, 10), "OK00,CH40,");
-}
-
-TEST_F(SimLine, WarningNumberReplacesOk00) {
-    sim.fault_warning_next(65, 2);
-    EXPECT_EQ(host->exchange("STR,0"), "OK65,0\r");
-    EXPECT_EQ(host->exchange("MDS,7"), "OK65\r");
-    EXPECT_EQ(host->exchange("MDS,7"), "OK00\r");
-    sim.fault_warning_next(4, 1);
-    EXPECT_EQ(host->exchange("MDS,2"), "ER10\r");  // errors keep their code
-}
-
-TEST_F(SimLine, SilentFrameIsLostAndNotExecuted) {
-    sim.fault_silent_next(1);
-    host->write("MCH,1,9\r");
-    ASSERT_TRUE(sim.wait_frames(1, 2000ms));
-    EXPECT_EQ(host->read_quiet(200ms), "");
-    EXPECT_EQ(host->exchange("STR,3"), "OK00,0\r");
-    EXPECT_EQ(sim.frames()[0].answer, "");
 }
 
 TEST_F(SimLine, AnswerSplitInTwoBurstsWithAGap) {
-    sim.fault_split_next(5, 600);
+    ASSERT_EQ(control(sim, "fault split-next 5 600"), "ok");
     const auto start = steady::now();
     host->write("STR,1\r");
     EXPECT_EQ(host->read_quiet(200ms), "OK00,");
@@ -131,14 +153,8 @@ TEST_F(SimLine, AnswerSplitInTwoBurstsWithAGap) {
     EXPECT_GE(steady::now() - start, 600ms);
 }
 
-TEST_F(SimLine, GarbageBeforeTheAnswer) {
-    sim.fault_garbage_next(std::string("\x15\0zz", 4));
-    EXPECT_EQ(host->exchange("STR,0"), std::string("\x15\0zzOK00,0\r", 11));
-    EXPECT_EQ(host->exchange("STR,0"), "OK00,0\r");
-}
-
 TEST_F(SimLine, LateBytesAfterTheAnswer) {
-    sim.fault_late_bytes_next("LATE", 100);
+    ASSERT_EQ(control(sim, "fault late-next 100 LATE"), "ok");
     const auto start = steady::now();
     host->write("STR,0\r");
     const std::string all = host->read_answer() + host->read_quiet(300ms);
@@ -147,15 +163,8 @@ TEST_F(SimLine, LateBytesAfterTheAnswer) {
     EXPECT_EQ(sim.frames()[0].answer, "OK00,0\r");
 }
 
-TEST_F(SimLine, AnswerWithoutCarriageReturn) {
-    sim.fault_no_cr_next();
-    host->write("STR,0\r");
-    EXPECT_EQ(host->read_answer(300ms), "OK00,0");
-    EXPECT_EQ(host->exchange("STR,0"), "OK00,0\r");
-}
-
 TEST_F(SimLine, AnswerLongerThan1023Bytes) {
-    sim.fault_long_answer_next(1500);
+    ASSERT_EQ(control(sim, "fault long-next 1500"), "ok");
     const std::string a = host->exchange("MDS,7");
     ASSERT_EQ(a.size(), 1500u);
     EXPECT_EQ(a.substr(0, 6), "OK00,0");
@@ -164,21 +173,22 @@ TEST_F(SimLine, AnswerLongerThan1023Bytes) {
 }
 
 TEST_F(SimLine, ChatteringLineNeverFallsQuietUntilSwitchedOff) {
-    sim.fault_chatter(true);
+    ASSERT_EQ(control(sim, "fault chatter on"), "ok");
     const std::string noise = host->read_quiet(40ms, 300ms);
     EXPECT_GE(noise.size(), 5u);
     EXPECT_EQ(noise.find_first_not_of('#'), std::string::npos);
-    sim.fault_chatter(false);
+    ASSERT_EQ(control(sim, "fault chatter off"), "ok");
     host->read_quiet(60ms);
     EXPECT_EQ(host->read_quiet(100ms), "");
 
-    sim.fault_chatter(true, 100);  // by itself it stops after 100 ms
+    // By itself it stops after 100 ms.
+    ASSERT_EQ(control(sim, "fault chatter on 100"), "ok");
     host->read_quiet(60ms, 1000ms);
     EXPECT_EQ(host->read_quiet(100ms), "");
 }
 
 TEST_F(SimLine, HangUpInTheMiddleThenServeOnAFreshLine) {
-    sim.fault_hangup_next();
+    ASSERT_EQ(control(sim, "fault hangup-next"), "ok");
     host->write("IDO,0,1\r");
     const std::string part = host->read_quiet(100ms);
     EXPECT_EQ(part, identity.substr(0, identity.size() / 2));
@@ -200,16 +210,17 @@ TEST_F(SimLine, HostsMayOpenAndCloseThePortAgainAndAgain) {
 }
 
 TEST_F(SimLine, PacedAnswerTakesItsLineTime) {
-    sim.set_pacing(true);
-    sim.fault_long_answer_next(700);  // 700 characters: 200 ms at 38400 7E2
+    // 700 characters: 200 ms at 38400 7E2.
+    ASSERT_EQ(control(sim, "pace on"), "ok");
+    ASSERT_EQ(control(sim, "fault long-next 700"), "ok");
     const auto start = steady::now();
     EXPECT_EQ(host->exchange("MDS,7").size(), 700u);
     EXPECT_GE(steady::now() - start, 190ms);
 }
 
 TEST_F(SimLine, ZeroCalibrationAndMeasurementTakeTheirTime) {
-    sim.set_zrc_ms(200);
-    sim.set_measure_ms(0, 250);
+    ASSERT_EQ(control(sim, "zrc-ms 200"), "ok");
+    ASSERT_EQ(control(sim, "measure-ms 0 250"), "ok");
     auto start = steady::now();
     EXPECT_EQ(host->exchange("ZRC"), "OK00\r");
     EXPECT_GE(steady::now() - start, 200ms);

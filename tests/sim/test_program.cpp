@@ -3,35 +3,28 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "sim_host.h"
 
-using namespace std::chrono_literals;
-
 namespace {
 
-// A child running the program with its standard output and error on pipes.
+// A child running the program with its standard output and error on one pipe.
 class program {
   public:
     explicit program(std::vector<std::string> args) {
-        int out[2], err[2];
-        if (pipe(out) != 0 || pipe(err) != 0) return;
+        int out[2];
+        if (pipe(out) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
             dup2(out[1], 1);
-            dup2(err[1], 2);
+            dup2(out[1], 2);
             close(out[0]);
-            close(err[0]);
             std::vector<char *> argv{const_cast<char *>(CA410_SIM_PROGRAM)};
             for (auto &a : args) argv.push_back(a.data());
             argv.push_back(nullptr);
@@ -39,9 +32,7 @@ class program {
             _exit(127);
         }
         close(out[1]);
-        close(err[1]);
         out_ = out[0];
-        err_ = err[0];
     }
     ~program() {
         if (pid_ > 0 && !reaped_) {
@@ -49,16 +40,14 @@ class program {
             waitpid(pid_, nullptr, 0);
         }
         if (out_ >= 0) close(out_);
-        if (err_ >= 0) close(err_);
     }
-    // One line of standard output (or error), waiting up to 5 s.
-    std::string line(bool from_err = false) {
-        const int fd = from_err ? err_ : out_;
+    // One line of output, waiting up to 5 s.
+    std::string line() {
         std::string s;
         char c;
         for (;;) {
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 5000) <= 0 || read(fd, &c, 1) != 1 || c == '\n') break;
+            pollfd p{out_, POLLIN, 0};
+            if (poll(&p, 1, 5000) <= 0 || read(out_, &c, 1) != 1 || c == '\n') break;
             s += c;
         }
         return s;
@@ -79,7 +68,7 @@ class program {
 
   private:
     pid_t pid_ = -1;
-    int out_ = -1, err_ = -1;
+    int out_ = -1;
     bool reaped_ = false;
 };
 
@@ -100,17 +89,7 @@ TEST(SimProgram, PrintsItsPortAndAnswersTheIdentification) {
     EXPECT_EQ(host.read_answer().substr(0, 12), "OK00,CA-410,");
 
     // The display through the control socket.
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strcpy(addr.sun_path, ctl.c_str());
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    const std::string cmd = "show-xyz 1 2 3\n";
-    ASSERT_EQ(write(fd, cmd.data(), cmd.size()), static_cast<ssize_t>(cmd.size()));
-    char buf[128] = {};
-    ASSERT_GT(read(fd, buf, sizeof buf - 1), 0);
-    EXPECT_STREQ(buf, "ok XYZ 1.00000 2.00000 3.00000\n");
-    close(fd);
+    EXPECT_EQ(control_client(ctl).ask("show-xyz 1 2 3"), "ok XYZ 1.00000 2.00000 3.00000");
     ASSERT_EQ(host.exchange("ZRC"), "OK00\r");
     ASSERT_EQ(host.exchange("MDS,7"), "OK00\r");
     const auto f = answer_fields(host.exchange("MES,1"));
@@ -130,7 +109,7 @@ TEST(SimProgram, RefusesACorruptStateFile) {
     std::ofstream(state) << "not a state\n";
     program p({"--state", state});
     EXPECT_EQ(p.finish(0), 1);
-    const std::string err = p.line(true);
+    const std::string err = p.line();
     EXPECT_NE(err.find("is corrupt"), std::string::npos) << err;
     std::ifstream in(state);
     std::string content;

@@ -2,6 +2,7 @@
 // and restores the channel when the capture ends.
 #pragma once
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -14,9 +15,9 @@ class log_capture {
     explicit log_capture(int32_t debug_level = 8) : saved_(default_log) {
         current_ = this;
         default_log.debug = debug_level;
-        default_log.v_log = &log_capture::to_verbose;
-        default_log.d_log = &log_capture::to_debug;
-        default_log.e_log = &log_capture::to_error;
+        default_log.v_log = &log_capture::to<&log_capture::verbose_>;
+        default_log.d_log = &log_capture::to<&log_capture::debug_>;
+        default_log.e_log = &log_capture::to<&log_capture::errors_>;
     }
     ~log_capture() {
         default_log = saved_;
@@ -29,8 +30,6 @@ class log_capture {
     const std::vector<std::string> &debug() const { return debug_; }
     const std::vector<std::string> &errors() const { return errors_; }
     const std::vector<std::string> &verbose() const { return verbose_; }
-    // Every message of both streams that go to standard error, in order.
-    const std::vector<std::string> &all() const { return all_; }
     std::string error_text() const { return join(errors_); }
     std::string debug_text() const { return join(debug_); }
     bool has_debug(const std::string &line) const { return contains(debug_, line); }
@@ -39,29 +38,19 @@ class log_capture {
         debug_.clear();
         errors_.clear();
         verbose_.clear();
-        all_.clear();
     }
 
   private:
-    static std::string format(const char *fmt, va_list args) {
+    using stream = std::vector<std::string> log_capture::*;
+    template <stream S>
+    static void to(void *, clog *, const char *fmt, va_list args) {
         va_list copy;
         va_copy(copy, args);
         const int n = vsnprintf(nullptr, 0, fmt, copy);
         va_end(copy);
         std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
         vsnprintf(out.data(), out.size() + 1, fmt, args);
-        return out;
-    }
-    static void to_verbose(void *, clog *, const char *fmt, va_list args) {
-        current_->verbose_.push_back(format(fmt, args));
-    }
-    static void to_debug(void *, clog *, const char *fmt, va_list args) {
-        current_->debug_.push_back(format(fmt, args));
-        current_->all_.push_back(current_->debug_.back());
-    }
-    static void to_error(void *, clog *, const char *fmt, va_list args) {
-        current_->errors_.push_back(format(fmt, args));
-        current_->all_.push_back(current_->errors_.back());
+        (current_->*S).push_back(std::move(out));
     }
     static std::string join(const std::vector<std::string> &lines) {
         std::string out;
@@ -69,12 +58,10 @@ class log_capture {
         return out;
     }
     static bool contains(const std::vector<std::string> &lines, const std::string &line) {
-        for (const auto &l : lines)
-            if (l == line) return true;
-        return false;
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
 
     clog saved_;
-    std::vector<std::string> debug_, errors_, verbose_, all_;
+    std::vector<std::string> debug_, errors_, verbose_;
     static inline log_capture *current_ = nullptr;
 };
