@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim_color.h"
+#include "sim_state.h"
 
 namespace sim {
 
@@ -149,22 +150,6 @@ constexpr std::array<head_entry, 27> heads{{
     {"IDS,", op::name, 0},         {"MDD,", op::erase, 0},      {"MES,", op::measure, 0},
 }};
 
-// Plain one-number settings: head, field, bounds.
-struct setting_entry {
-    std::string_view head;
-    int sim_settings::*field;
-    int lo, hi;
-};
-constexpr std::array<setting_entry, 7> plain_settings{{
-    {"DPR,", &sim_settings::probe_display, 1, 10},
-    {"OPR,", &sim_settings::probe_output, 1, 10},
-    {"FSC,", &sim_settings::measure_speed, 0, 3},
-    {"TMS,", &sim_settings::trigger_mode, 0, 1},
-    {"TDS,", &sim_settings::trigger_delay, 0, 100},
-    {"MMS,", &sim_settings::simultaneous, 0, 1},
-    {"LUS,", &sim_settings::lum_unit, 0, 1},
-}};
-
 }  // namespace
 
 // Six decimals, as hosts format their targets: a target comes back in the
@@ -261,8 +246,8 @@ reply instrument::identify(std::string_view args) const {
 }
 
 reply instrument::set_setting(std::string_view head, std::string_view args) {
-    for (const auto &s : plain_settings) {
-        if (s.head != head) continue;
+    for (const auto &s : sim_int_settings) {
+        if (s.head.empty() || s.head != head) continue;
         const auto v = ints<1>(args, {{{s.lo, s.hi}}});
         if (!v) return er(er_command);
         settings.*s.field = (*v)[0];

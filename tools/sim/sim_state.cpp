@@ -16,6 +16,23 @@
 
 namespace sim {
 
+const std::array<sim_int_setting, 14> sim_int_settings{{
+    {"display_mode", "", &sim_settings::display_mode, 0, 8},
+    {"sync_mode", "", &sim_settings::sync_mode, 0, 5},
+    {"current_channel", "", &sim_settings::current_channel, 0, 99},
+    {"lum_unit", "LUS,", &sim_settings::lum_unit, 0, 1},
+    {"measure_speed", "FSC,", &sim_settings::measure_speed, 0, 3},
+    {"probe_display", "DPR,", &sim_settings::probe_display, 1, 10},
+    {"probe_output", "OPR,", &sim_settings::probe_output, 1, 10},
+    {"trigger_mode", "TMS,", &sim_settings::trigger_mode, 0, 1},
+    {"trigger_delay", "TDS,", &sim_settings::trigger_delay, 0, 100},
+    {"simultaneous", "MMS,", &sim_settings::simultaneous, 0, 1},
+    {"color_range_mode", "", &sim_settings::color_range_mode, 0, 1},
+    {"color_range", "", &sim_settings::color_range, 1, 6},
+    {"flicker_range_mode", "", &sim_settings::flicker_range_mode, 0, 1},
+    {"flicker_range", "", &sim_settings::flicker_range, 1, 4},
+}};
+
 namespace {
 
 constexpr std::string_view magic = "ca410-sim-state 1";
@@ -28,28 +45,6 @@ std::uint32_t crc32(std::string_view data) {
     }
     return ~crc;
 }
-
-struct int_key {
-    std::string_view key;
-    int sim_settings::*field;
-    int lo, hi;
-};
-constexpr std::array<int_key, 14> int_keys{{
-    {"display_mode", &sim_settings::display_mode, 0, 8},
-    {"sync_mode", &sim_settings::sync_mode, 0, 5},
-    {"current_channel", &sim_settings::current_channel, 0, 99},
-    {"lum_unit", &sim_settings::lum_unit, 0, 1},
-    {"measure_speed", &sim_settings::measure_speed, 0, 3},
-    {"probe_display", &sim_settings::probe_display, 1, 10},
-    {"probe_output", &sim_settings::probe_output, 1, 10},
-    {"trigger_mode", &sim_settings::trigger_mode, 0, 1},
-    {"trigger_delay", &sim_settings::trigger_delay, 0, 100},
-    {"simultaneous", &sim_settings::simultaneous, 0, 1},
-    {"color_range_mode", &sim_settings::color_range_mode, 0, 1},
-    {"color_range", &sim_settings::color_range, 1, 6},
-    {"flicker_range_mode", &sim_settings::flicker_range_mode, 0, 1},
-    {"flicker_range", &sim_settings::flicker_range, 1, 4},
-}};
 
 struct double_key {
     std::string_view key;
@@ -126,7 +121,7 @@ bool parse_number(std::string_view s, T *v) {
 std::string serialize_state(const lasting_state &state) {
     std::string out(magic);
     out += '\n';
-    for (const auto &k : int_keys)
+    for (const auto &k : sim_int_settings)
         out += std::string(k.key) + " " + std::to_string(state.settings.*k.field) + "\n";
     for (const auto &k : double_keys)
         out += std::string(k.key) + " " + num(state.settings.*k.field) + "\n";
@@ -214,7 +209,7 @@ std::optional<lasting_state> parse_state(std::string_view text, std::string *err
         if (t.size() != 2) return bad("expected a key and one value");
         if (!seen.insert(t[0]).second) return bad("key given twice");
         bool known = false;
-        for (const auto &k : int_keys) {
+        for (const auto &k : sim_int_settings) {
             if (k.key != t[0]) continue;
             int v = 0;
             if (!parse_number(t[1], &v) || v < k.lo || v > k.hi)
@@ -233,7 +228,7 @@ std::optional<lasting_state> parse_state(std::string_view text, std::string *err
         if (!known) return bad("unknown key '" + std::string(t[0]) + "'");
     }
     if (line_no == 0) return bad("empty file");
-    if (seen.size() != int_keys.size() + double_keys.size()) {
+    if (seen.size() != sim_int_settings.size() + double_keys.size()) {
         ++line_no;
         return bad("settings missing");
     }

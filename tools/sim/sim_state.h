@@ -3,6 +3,7 @@
 #ifndef CA410_SIM_STATE_H
 #define CA410_SIM_STATE_H
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,16 @@
 #include "ca410_sim.h"
 
 namespace sim {
+
+// Every integer setting: its key in the state file, the head that sets it on
+// its own ("" when another command sets it), and its bounds.
+struct sim_int_setting {
+    std::string_view key;
+    std::string_view head;
+    int sim_settings::*field;
+    int lo, hi;
+};
+extern const std::array<sim_int_setting, 14> sim_int_settings;
 
 struct lasting_state {
     sim_settings settings;              // zero calibration and calibration mode are not kept
