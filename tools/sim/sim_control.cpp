@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "sim_number.h"
+
 namespace sim {
 
 namespace {
@@ -46,16 +48,6 @@ std::string_view after_words(std::string_view line, std::size_t n) {
     return line.substr(i);
 }
 
-template <typename T>
-std::optional<T> number(std::string_view s) {
-    T v{};
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
-    if constexpr (std::is_floating_point_v<T>)
-        if (!std::isfinite(v)) return std::nullopt;
-    return v;
-}
-
 constexpr std::string_view help_text =
     "ok commands: show R G B | show-xyz X Y Z | port | frames | clear-frames | settings | "
     "channels | pace on|off | zrc-ms MS | measure-ms SPEED MS | fault error-next CODE [N] | "
@@ -73,16 +65,16 @@ std::string fault_command(ca410_sim &sim, std::string_view line,
     const std::string_view kind = w.size() > 1 ? w[1] : std::string_view();
     const auto arg_int = [&](std::size_t i, int fallback) -> std::optional<int> {
         if (w.size() <= i) return fallback;
-        return number<int>(w[i]);
+        return parse_whole<int>(w[i]);
     };
     if (kind == "error-next") {
-        const auto code = w.size() > 2 ? number<int>(w[2]) : std::nullopt;
+        const auto code = w.size() > 2 ? parse_whole<int>(w[2]) : std::nullopt;
         const auto n = arg_int(3, 1);
         if (!code || !n || w.size() > 4 || *code < 0 || *code > 99)
             return usage("error-next CODE [N]");
         sim.fault_error_next(*code, *n);
     } else if (kind == "error-head") {
-        const auto code = w.size() > 3 ? number<int>(w[3]) : std::nullopt;
+        const auto code = w.size() > 3 ? parse_whole<int>(w[3]) : std::nullopt;
         if (!code || w.size() != 4 || w[2].size() < 3 || *code < 0 || *code > 99)
             return usage("error-head HEAD CODE");
         sim.fault_error_for_head(std::string(w[2]), *code);
@@ -94,7 +86,7 @@ std::string fault_command(ca410_sim &sim, std::string_view line,
             return usage("answer-frame FRAME [TEXT]");
         sim.fault_answer_for_frame(frame, lost ? std::nullopt : std::optional<std::string>(answer));
     } else if (kind == "warning-next") {
-        const auto num = w.size() > 2 ? number<int>(w[2]) : std::nullopt;
+        const auto num = w.size() > 2 ? parse_whole<int>(w[2]) : std::nullopt;
         const auto n = arg_int(3, 1);
         if (!num || !n || w.size() > 4 || *num < 0 || *num > 99)
             return usage("warning-next NUMBER [N]");
@@ -104,8 +96,8 @@ std::string fault_command(ca410_sim &sim, std::string_view line,
         if (!n || w.size() > 3) return usage("silent-next [N]");
         sim.fault_silent_next(*n);
     } else if (kind == "split-next") {
-        const auto at = w.size() > 2 ? number<std::size_t>(w[2]) : std::nullopt;
-        const auto gap = w.size() > 3 ? number<int>(w[3]) : std::nullopt;
+        const auto at = w.size() > 2 ? parse_whole<std::size_t>(w[2]) : std::nullopt;
+        const auto gap = w.size() > 3 ? parse_whole<int>(w[3]) : std::nullopt;
         if (!at || !gap || w.size() != 4) return usage("split-next AT GAP_MS");
         sim.fault_split_next(*at, *gap);
     } else if (kind == "garbage-next") {
@@ -114,7 +106,7 @@ std::string fault_command(ca410_sim &sim, std::string_view line,
             return usage("garbage-next TEXT");
         sim.fault_garbage_next(bytes);
     } else if (kind == "late-next") {
-        const auto ms = w.size() > 2 ? number<int>(w[2]) : std::nullopt;
+        const auto ms = w.size() > 2 ? parse_whole<int>(w[2]) : std::nullopt;
         std::string bytes;
         if (!ms || w.size() < 4 || !unescape_bytes(after_words(line, 3), &bytes))
             return usage("late-next MS TEXT");
@@ -123,7 +115,7 @@ std::string fault_command(ca410_sim &sim, std::string_view line,
         if (w.size() != 2) return usage("no-cr-next");
         sim.fault_no_cr_next();
     } else if (kind == "long-next") {
-        const auto len = w.size() > 2 ? number<std::size_t>(w[2]) : std::nullopt;
+        const auto len = w.size() > 2 ? parse_whole<std::size_t>(w[2]) : std::nullopt;
         if (!len || w.size() != 3) return usage("long-next LENGTH");
         sim.fault_long_answer_next(*len);
     } else if (kind == "chatter") {
@@ -134,7 +126,7 @@ std::string fault_command(ca410_sim &sim, std::string_view line,
         sim.fault_chatter(on, *ms);
     } else if (kind == "hangup-next") {
         std::optional<std::size_t> at = ca410_sim::half_answer;
-        if (w.size() > 2) at = number<std::size_t>(w[2]);
+        if (w.size() > 2) at = parse_whole<std::size_t>(w[2]);
         if (!at || w.size() > 3) return usage("hangup-next [AT]");
         sim.fault_hangup_next(*at);
     } else if (kind == "clear") {
@@ -222,7 +214,7 @@ std::string control_execute(ca410_sim &sim, std::string_view line, bool *quit) {
     if (cmd == "show" || cmd == "show-xyz") {
         std::array<double, 3> v{};
         for (std::size_t i = 0; i < 3; ++i) {
-            const auto x = w.size() == 4 ? number<double>(w[i + 1]) : std::nullopt;
+            const auto x = w.size() == 4 ? parse_whole<double>(w[i + 1]) : std::nullopt;
             if (!x)
                 return "error: usage: " + std::string(cmd) + (cmd == "show" ? " R G B" : " X Y Z");
             v[i] = *x;
@@ -275,14 +267,14 @@ std::string control_execute(ca410_sim &sim, std::string_view line, bool *quit) {
         return "ok";
     }
     if (cmd == "zrc-ms" && w.size() == 2) {
-        const auto ms = number<int>(w[1]);
+        const auto ms = parse_whole<int>(w[1]);
         if (!ms || *ms < 0) return "error: usage: zrc-ms MS";
         sim.set_zrc_ms(*ms);
         return "ok";
     }
     if (cmd == "measure-ms" && w.size() == 3) {
-        const auto speed = number<int>(w[1]);
-        const auto ms = number<int>(w[2]);
+        const auto speed = parse_whole<int>(w[1]);
+        const auto ms = parse_whole<int>(w[2]);
         if (!speed || !ms || *speed < 0 || *speed > 3 || *ms < 0)
             return "error: usage: measure-ms SPEED(0-3) MS";
         sim.set_measure_ms(*speed, *ms);

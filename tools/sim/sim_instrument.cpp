@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim_color.h"
+#include "sim_number.h"
 #include "sim_state.h"
 
 namespace sim {
@@ -53,26 +54,21 @@ std::string_view skip_blanks(std::string_view s) {
     return s;
 }
 
-// Decimal integer, the whole field; leading blanks (from "%4d") and zeros
-// (from "%02d") are allowed and never mean octal.
-std::optional<int> to_int(std::string_view s) {
+// Leading blanks (from "%4d", "%9f") and a plus sign go before the number.
+std::string_view number_text(std::string_view s) {
     s = skip_blanks(s);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    int v = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
-    return v;
+    return s;
 }
 
-// Decimal number, the whole field; leading blanks come from "%9f".
+// Decimal integer, the whole field; leading zeros (from "%02d") never mean octal.
+std::optional<int> to_int(std::string_view s) {
+    return parse_whole<int>(number_text(s));
+}
+
+// Decimal number, the whole field.
 std::optional<double> to_double(std::string_view s) {
-    s = skip_blanks(s);
-    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    double v = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v))
-        return std::nullopt;
-    return v;
+    return parse_whole<double>(number_text(s));
 }
 
 // All fields as integers within [lo, hi] each, or nothing.

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <set>
 
+#include "sim_number.h"
+
 namespace sim {
 
 const std::array<sim_int_setting, 14> sim_int_settings{{
@@ -112,8 +114,9 @@ std::vector<std::string_view> tokens(std::string_view line) {
 
 template <typename T>
 bool parse_number(std::string_view s, T *v) {
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), *v);
-    return ec == std::errc() && end == s.data() + s.size();
+    const auto parsed = parse_whole<T>(s);
+    if (parsed) *v = *parsed;
+    return parsed.has_value();
 }
 
 }  // namespace

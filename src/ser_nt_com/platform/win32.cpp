@@ -25,34 +25,23 @@ void win32_close(ser_handle handle) {
     CloseHandle(as_handle(handle));
 }
 
+// The DCB fields that ser_dcb carries, for copying in either direction.
+// (Bit fields: no pointers to members, so a field list it is.)
+#define SER_DCB_FIELDS(COPY)                                                                  \
+    COPY(BaudRate)                                                                            \
+    COPY(fBinary) COPY(fParity) COPY(fOutxCtsFlow) COPY(fOutxDsrFlow) COPY(fDtrControl)       \
+        COPY(fDsrSensitivity) COPY(fTXContinueOnXoff) COPY(fOutX) COPY(fInX) COPY(fErrorChar) \
+            COPY(fNull) COPY(fRtsControl) COPY(fAbortOnError) COPY(XonLim) COPY(XoffLim)      \
+                COPY(ByteSize) COPY(Parity) COPY(StopBits) COPY(XonChar) COPY(XoffChar)       \
+                    COPY(ErrorChar) COPY(EofChar) COPY(EvtChar)
+
 bool win32_get_state(ser_handle handle, ser_dcb *out) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(as_handle(handle), &dcb)) return false;
-    out->BaudRate = dcb.BaudRate;
-    out->fBinary = dcb.fBinary;
-    out->fParity = dcb.fParity;
-    out->fOutxCtsFlow = dcb.fOutxCtsFlow;
-    out->fOutxDsrFlow = dcb.fOutxDsrFlow;
-    out->fDtrControl = dcb.fDtrControl;
-    out->fDsrSensitivity = dcb.fDsrSensitivity;
-    out->fTXContinueOnXoff = dcb.fTXContinueOnXoff;
-    out->fOutX = dcb.fOutX;
-    out->fInX = dcb.fInX;
-    out->fErrorChar = dcb.fErrorChar;
-    out->fNull = dcb.fNull;
-    out->fRtsControl = dcb.fRtsControl;
-    out->fAbortOnError = dcb.fAbortOnError;
-    out->XonLim = dcb.XonLim;
-    out->XoffLim = dcb.XoffLim;
-    out->ByteSize = dcb.ByteSize;
-    out->Parity = dcb.Parity;
-    out->StopBits = dcb.StopBits;
-    out->XonChar = dcb.XonChar;
-    out->XoffChar = dcb.XoffChar;
-    out->ErrorChar = dcb.ErrorChar;
-    out->EofChar = dcb.EofChar;
-    out->EvtChar = dcb.EvtChar;
+#define SER_COPY_OUT(field) out->field = dcb.field;
+    SER_DCB_FIELDS(SER_COPY_OUT)
+#undef SER_COPY_OUT
     return true;
 }
 
@@ -60,30 +49,9 @@ bool win32_set_state(ser_handle handle, const ser_dcb *in) {
     // The fields not carried in ser_dcb are reserved and must be zero.
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = in->BaudRate;
-    dcb.fBinary = in->fBinary;
-    dcb.fParity = in->fParity;
-    dcb.fOutxCtsFlow = in->fOutxCtsFlow;
-    dcb.fOutxDsrFlow = in->fOutxDsrFlow;
-    dcb.fDtrControl = in->fDtrControl;
-    dcb.fDsrSensitivity = in->fDsrSensitivity;
-    dcb.fTXContinueOnXoff = in->fTXContinueOnXoff;
-    dcb.fOutX = in->fOutX;
-    dcb.fInX = in->fInX;
-    dcb.fErrorChar = in->fErrorChar;
-    dcb.fNull = in->fNull;
-    dcb.fRtsControl = in->fRtsControl;
-    dcb.fAbortOnError = in->fAbortOnError;
-    dcb.XonLim = in->XonLim;
-    dcb.XoffLim = in->XoffLim;
-    dcb.ByteSize = in->ByteSize;
-    dcb.Parity = in->Parity;
-    dcb.StopBits = in->StopBits;
-    dcb.XonChar = in->XonChar;
-    dcb.XoffChar = in->XoffChar;
-    dcb.ErrorChar = in->ErrorChar;
-    dcb.EofChar = in->EofChar;
-    dcb.EvtChar = in->EvtChar;
+#define SER_COPY_IN(field) dcb.field = in->field;
+    SER_DCB_FIELDS(SER_COPY_IN)
+#undef SER_COPY_IN
     return SetCommState(as_handle(handle), &dcb) != 0;
 }
 
