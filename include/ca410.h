@@ -211,6 +211,250 @@ CA410_API int32_t CA410_CALL ca410DeviceOpen(ca410_dev **handle_out, const char 
  */
 CA410_API int32_t CA410_CALL ca410DeviceRelease(ca410_dev *handle);
 
+/* ---- Initialisation, identity and reset -------------------------------- */
+
+/*
+ * Brings the instrument into a known state, in six steps, the first failure
+ * ending it: reads the firmware identity (name, vn, sn), resets the
+ * measurement settings, runs the zero calibration (up to 6 s), reads every
+ * setting into the handle, reads the colour range, and selects display mode
+ * 7 (X, Y, Z). Then sets init to 1. Each call redoes every step; a failed
+ * call keeps what the steps before it wrote, and never clears init.
+ *
+ * handle  from ca410DeviceOpen (NULL fails in the first step: CA_E_FIRMWARE).
+ *
+ * Returns:
+ *   CA_OK              initialised
+ *   CA_E_FIRMWARE      step 1, the identity read, failed
+ *   CA_E_RESET         step 2, the reset, failed
+ *   CA_E_ZERO_CAL      step 3, the zero calibration, failed
+ *   CA_E_GET_CONFIG    step 4, reading the settings, failed
+ *   CA_E_GET_RANGE     step 5, reading the colour range, failed
+ *   CA_E_DISPLAY_MODE  step 6, selecting display mode 7, failed
+ */
+CA410_API int32_t CA410_CALL ca410DeviceInit(ca410_dev *handle);
+
+/*
+ * Resets the instrument's measurement settings (reset type 2). The handle's
+ * settings fields keep their old values until they are read again
+ * (ca410GetDeviceStat, ca410DeviceInit); init does not change.
+ *
+ * Returns:
+ *   CA_OK       done
+ *   CA_E_RESET  the reset failed (also for a NULL handle or one without a port)
+ */
+CA410_API int32_t CA410_CALL ca410DeviceReset(ca410_dev *handle);
+
+/*
+ * Hands out the instrument's identity. On a handle that is not initialised
+ * yet it first runs ca410DeviceInit (zero calibration included); on an
+ * initialised one it sends nothing and copies the texts of the last identity
+ * read.
+ *
+ * handle  from ca410DeviceOpen; NULL gives CA_E_NOT_READY.
+ * info    the caller's record; NULL gives CA_E_ARGS. Only the first 16 bytes
+ *         of each field are written (the text and NULs up to 16 bytes).
+ *
+ * Returns:
+ *   CA_OK           *info filled
+ *   CA_E_NOT_READY  handle is NULL (nothing sent)
+ *   CA_E_ARGS       info is NULL (nothing sent)
+ *   any code of ca410DeviceInit when it had to run and failed (*info untouched)
+ */
+CA410_API int32_t CA410_CALL ca410GetDeviceInfo(ca410_dev *handle, ca410_dev_info *info);
+
+/* ---- Settings ---------------------------------------------------------- */
+
+/*
+ * Reads every setting of the instrument into the handle (15 or 16
+ * exchanges) and summarises three of them.
+ *
+ * handle  from ca410DeviceOpen; NULL gives CA_E_GET_CONFIG.
+ * stat    the caller's record; NULL gives CA_E_ARGS before anything is sent.
+ *
+ * Returns:
+ *   CA_OK            *stat filled: cal_ch, meas_speed, zero_cal (1 when the
+ *                    zero calibration is done)
+ *   CA_E_ARGS        stat is NULL
+ *   CA_E_GET_CONFIG  a read failed; the settings read before it are in the
+ *                    handle, *stat is untouched
+ */
+CA410_API int32_t CA410_CALL ca410GetDeviceStat(ca410_dev *handle, ca410_dev_stat *stat);
+
+/*
+ * Selects calibration channel ch (0: the factory calibration, 1 to 99: user
+ * channels) and records it in handle->current_channel.
+ *
+ * Returns:
+ *   CA_OK           selected
+ *   CA_E_ARGS       ch outside 0 to 99 (nothing sent)
+ *   CA_E_NOT_READY  handle is NULL or has no port
+ *   otherwise the exchange's code: CA_E_TIMEOUT, CA_E_COMM, CA_E_RECEIVE, or
+ *   the instrument's error (e.g. CA_E_INVALID_COMMAND)
+ */
+CA410_API int32_t CA410_CALL ca410SetChannel(ca410_dev *handle, int32_t ch);
+
+/*
+ * Sets the measurement speed, 0 to 3 (the instrument's own speeds, passed
+ * through), and records it in handle->measure_speed.
+ *
+ * Returns: as ca410SetChannel, CA_E_ARGS for a speed outside 0 to 3.
+ */
+CA410_API int32_t CA410_CALL ca410SetMeasureSpeed(ca410_dev *handle, int32_t speed);
+
+/*
+ * Runs the zero calibration (the probe must be capped; up to 6 s). Does not
+ * re-read handle->zero_calibration_status: ca410GetDeviceStat does.
+ *
+ * Returns:
+ *   CA_OK          done
+ *   CA_E_ZERO_CAL  it failed, whatever the cause (see the log)
+ */
+CA410_API int32_t CA410_CALL ca410BlackCalibration(ca410_dev *handle);
+
+/* ---- Measurement ------------------------------------------------------- */
+
+/*
+ * Measures X, Y, Z (cd/m2 for Y in luminance unit 1) through the current
+ * calibration channel, retrying once when the brightness is over the
+ * range. Up to 3 s, plus 1 s for the retry.
+ *
+ * handle  from ca410DeviceOpen, initialised (ca410DeviceInit) with the zero
+ *         calibration done as last read from the instrument.
+ * xyz     three doubles receiving X, Y, Z; written only on success.
+ *
+ * Returns:
+ *   CA_OK           xyz filled
+ *   CA_E_NOT_READY  handle is NULL, not initialised, or not zero-calibrated
+ *                   (nothing sent)
+ *   CA_E_ARGS       xyz is NULL (nothing sent)
+ *   CA_E_MEASURE    the measurement failed (time-out, instrument error, an
+ *                   answer that does not parse; the log has the cause)
+ */
+CA410_API int32_t CA410_CALL ca410MeasureXYZ(ca410_dev *handle, double *xyz);
+
+/* ---- Calibration channels ---------------------------------------------- */
+
+/*
+ * Reads the directory of user WRGB calibration channels (asks channels 1 to
+ * 99 in turn, about 99 exchanges) into the handle, and hands the caller a
+ * copy of it: a linked list in increasing channel order. A channel whose
+ * name is blank on the instrument is listed as "CH" and its number ("CH7").
+ *
+ * handle  from ca410DeviceOpen.
+ * list    place for the first entry of the copy (NULL for an empty
+ *         directory); may be NULL, then nothing is handed out.
+ * count   place for the number of entries; may be NULL. Written only when
+ *         list is not NULL.
+ *
+ * The copy is the caller's: it stays valid after later listings and after
+ * ca410DeviceRelease, and is freed with ca410DeleteCallist (not free()).
+ *
+ * Returns:
+ *   CA_OK             *list and *count written
+ *   CA_E_GET_CALLIST  the walk failed (time-out, instrument error, an answer
+ *                     for another channel, no memory for the copy, a NULL
+ *                     handle); *list and *count untouched
+ */
+CA410_API int32_t CA410_CALL ca410GetCallist(ca410_dev *handle, ca410_callist_entry **list,
+                                             int32_t *count);
+
+/*
+ * Frees a list that ca410GetCallist handed out and sets *list to NULL.
+ *
+ * list  place holding the first entry; NULL (or *list NULL) does nothing.
+ *
+ * Returns:
+ *   CA_OK  always
+ */
+CA410_API int32_t CA410_CALL ca410DeleteCallist(ca410_callist_entry **list);
+
+/*
+ * Reads one channel's calibration data (display mode 7): its name, type, and
+ * the four target and measured X, Y, Z rows (white, red, green, blue).
+ *
+ * handle   from ca410DeviceOpen.
+ * channel  0 to 99.
+ * calfile  the caller's record; may be NULL (the channel is read and checked,
+ *          nothing stored). Written only on success.
+ *
+ * Returns:
+ *   CA_OK           read
+ *   CA_E_ARGS       channel outside 0 to 99 (nothing sent)
+ *   CA_E_NOT_READY  handle is NULL or has no port
+ *   CA_E_PARSE      the answer names another channel or display mode, or
+ *                   has too few items
+ *   otherwise the exchange's code (CA_E_TIMEOUT, CA_E_COMM, CA_E_RECEIVE,
+ *   CA_E_PART_DATA, or the instrument's error)
+ */
+CA410_API int32_t CA410_CALL ca410GetCalfile(ca410_dev *handle, int32_t channel,
+                                             ca410_calfile *calfile);
+
+/*
+ * Deletes one calibration channel on the instrument. The handle's own list
+ * keeps it until the next ca410GetCallist.
+ *
+ * Returns:
+ *   CA_OK                deleted
+ *   CA_E_ARGS            channel outside 0 to 99 (nothing sent)
+ *   CA_E_DELETE_CHANNEL  the deletion failed, whatever the cause (see the log)
+ */
+CA410_API int32_t CA410_CALL ca410DeleteCalfile(ca410_dev *handle, int32_t channel);
+
+/* ---- User WRGB calibration --------------------------------------------- */
+
+/*
+ * A user calibration pairs what the instrument measures of white, red, green
+ * and blue, as the display under test shows them, with the caller's target
+ * X, Y, Z for each, and stores the result in a channel. Call the five steps
+ * in order: White, Red, Green, Blue, End; before each colour step show that
+ * colour, since the step measures whatever is shown. The library keeps no
+ * record of a calibration in progress; the instrument does.
+ *
+ * target   three doubles X, Y, Z, the colour's target; required.
+ * measure  place for the measured X, Y, Z; may be NULL. Written only on
+ *          success.
+ *
+ * The white step also selects display mode 7 and user calibration mode 1.
+ *
+ * Returns:
+ *   CA_OK              the colour was measured and its target accepted
+ *   CA_E_ARGS          target is NULL (nothing sent)
+ *   CA_E_DISPLAY_MODE  (white only) selecting display mode 7 failed; also a
+ *                      NULL handle
+ *   CA_E_GET_CONFIG    (white only) selecting calibration mode 1 failed
+ *   CA_E_CAL_MEASURE   the measurement failed (whatever the cause, a
+ *                      time-out included; the log has it); also a NULL
+ *                      handle in the red, green and blue steps
+ *   CA_E_CAL_INPUT     the instrument refused the target
+ */
+CA410_API int32_t CA410_CALL ca410WRGBCalibWhite(ca410_dev *handle, const double *target,
+                                                 double *measure);
+CA410_API int32_t CA410_CALL ca410WRGBCalibRed(ca410_dev *handle, const double *target,
+                                               double *measure);
+CA410_API int32_t CA410_CALL ca410WRGBCalibGreen(ca410_dev *handle, const double *target,
+                                                 double *measure);
+CA410_API int32_t CA410_CALL ca410WRGBCalibBlue(ca410_dev *handle, const double *target,
+                                                double *measure);
+
+/*
+ * Stores the calibration in a channel with its date, then names it.
+ *
+ * channel  1 to 99.
+ * name     at most the first 9 characters are used; NULL or "" names the
+ *          channel "CH" and its two-digit number ("CH05").
+ * year     2000 to 2099; month 1 to 12; day 1 to 31 (not checked against
+ *          the month); hour 0 to 23.
+ *
+ * Returns:
+ *   CA_OK           stored (also when only the naming failed: see the log)
+ *   CA_E_ARGS       channel or date out of range (nothing sent)
+ *   CA_E_CAL_INPUT  storing the channel failed (also a NULL handle)
+ */
+CA410_API int32_t CA410_CALL ca410WRGBCalibEnd(ca410_dev *handle, int32_t channel,
+                                               const char *name, int32_t year, int32_t month,
+                                               int32_t day, int32_t hour);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,5 +1,5 @@
-# Lists the dynamic symbols that LIBRARY defines and fails unless every
-# function among them is one of the library's exported "ca410..." names.
+# Lists the dynamic symbols that LIBRARY defines and fails unless the
+# functions among them are exactly the library's 19 public names.
 cmake_minimum_required(VERSION 3.25)
 if(NOT LIBRARY OR NOT EXISTS "${LIBRARY}")
   message(FATAL_ERROR "no library to check: '${LIBRARY}'")
@@ -30,7 +30,15 @@ if(strays)
   list(JOIN strays "\n  " text)
   message(FATAL_ERROR "functions exported beside the public ones:\n  ${text}")
 endif()
-if(NOT "ca410DeviceOpen" IN_LIST exported OR NOT "ca410DeviceRelease" IN_LIST exported)
-  message(FATAL_ERROR "public functions missing from the exports: ${exported}")
+# Exactly the public functions, no more and no fewer.
+set(expected ca410DeviceOpen ca410DeviceRelease ca410DeviceInit ca410DeviceReset
+    ca410GetDeviceInfo ca410GetDeviceStat ca410SetChannel ca410SetMeasureSpeed
+    ca410BlackCalibration ca410MeasureXYZ ca410GetCallist ca410DeleteCallist ca410GetCalfile
+    ca410DeleteCalfile ca410WRGBCalibWhite ca410WRGBCalibRed ca410WRGBCalibGreen
+    ca410WRGBCalibBlue ca410WRGBCalibEnd)
+list(SORT expected)
+list(SORT exported)
+if(NOT exported STREQUAL expected)
+  message(FATAL_ERROR "exported functions differ from the public ones:\n  got ${exported}\n  want ${expected}")
 endif()
 message(STATUS "exported: ${exported}")
