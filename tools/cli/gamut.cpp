@@ -143,8 +143,11 @@ bool write_gamut_svg(const std::string &path, const gamut_report &r, std::string
     for (std::size_t i = 0; i < nm.size(); ++i) {
         const int w = static_cast<int>(nm[i] + 0.5);
         if (w < 460 || w > 620 || w % 20 != 0) continue;
-        std::fprintf(f, "<text x=\"%.1f\" y=\"%.1f\">%d</text>\n", px(locus[2 * i]) + 5,
-                     py(locus[2 * i + 1]) - 3, w);
+        // Labels outside the locus: left of its blue-green side, right of the rest.
+        const bool left_side = w <= 500;
+        std::fprintf(f, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"%s\">%d</text>\n",
+                     px(locus[2 * i]) + (left_side ? -6 : 6), py(locus[2 * i + 1]) + 4,
+                     left_side ? "end" : "start", w);
     }
     std::fprintf(f, "</g>\n");
     std::fprintf(f,
@@ -167,7 +170,7 @@ bool write_gamut_svg(const std::string &path, const gamut_report &r, std::string
                      colour_names[c], x, y);
     }
     // Legend.
-    const double lx = px(0.48), ly = py(0.85);
+    const double lx = px(0.43), ly = py(0.86);
     std::fprintf(f,
                  "<g class=\"legend\" font-size=\"12\">\n"
                  "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#1f5fa8\" "

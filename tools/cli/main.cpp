@@ -34,8 +34,7 @@ struct show_options {
                       "do not ask the operator: the host shows each colour itself");
         sub->add_option("--show-command", command,
                         "run CMD with the colour (white, red, green, blue) as its last argument "
-                        "before each measurement, e.g. to drive a pattern generator")
-            ->excludes(sub->get_option("--no-prompt"));
+                        "before each measurement (a pattern generator, a script); no prompt then");
     }
     cli::show_colour make() const {
         if (!command.empty()) return cli::run_command(command);
@@ -154,15 +153,23 @@ int main(int argc, char **argv) {
     } catch (const CLI::ParseError &e) {
         // An unknown first word is a mistyped subcommand, not a stray argument.
         if (app.get_subcommands().empty() && e.get_exit_code() != 0) {
-            for (const std::string &word : app.remaining()) {
-                if (word.empty() || word[0] == '-') continue;
-                std::string valid;
-                for (const CLI::App *sub : app.get_subcommands({}))
-                    valid += (valid.empty() ? "" : ", ") + sub->get_name();
+            std::string valid;
+            for (const CLI::App *sub : app.get_subcommands({}))
+                valid += (valid.empty() ? "" : ", ") + sub->get_name();
+            std::string word;
+            for (const std::string &w : app.remaining()) {
+                if (!w.empty() && w[0] != '-') {
+                    word = w;
+                    break;
+                }
+            }
+            if (!word.empty())
                 std::fprintf(stderr, "ca410: unknown subcommand '%s'; the subcommands are: %s\n",
                              word.c_str(), valid.c_str());
-                return cli::exit_usage;
-            }
+            else
+                std::fprintf(stderr, "ca410: %s; the subcommands are: %s\n", e.what(),
+                             valid.c_str());
+            return cli::exit_usage;
         }
         const int status = app.exit(e);
         return status == 0 ? cli::exit_ok : cli::exit_usage;

@@ -21,7 +21,7 @@ int decimals(std::size_t which) {
 
 // Text table columns: label, then the figures right-aligned.
 constexpr int label_width = 7;
-constexpr int column_width[figure_count] = {10, 10, 10, 8, 8, 8, 8, 9, 9};
+constexpr int column_width[figure_count] = {10, 10, 10, 9, 9, 9, 9, 9, 9};
 
 }  // namespace
 
