@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -195,7 +196,10 @@ int cmd_measure(const global_options &g, const measure_options &m) {
         const figures f = figures_of(xyz);
         ++taken;
         if (redraw) {
-            std::printf("\r%s\x1b[K", reading_line(taken, f).c_str());
+            winsize w{};
+            const int columns =
+                ioctl(STDOUT_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 1 ? w.ws_col - 1 : 79;
+            std::printf("\r%s\x1b[K", fit_columns(reading_line(taken, f), columns).c_str());
             std::fflush(stdout);
         } else {
             out.reading(f);

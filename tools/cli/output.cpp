@@ -55,13 +55,24 @@ std::string reading_line(std::size_t number, const figures &f) {
                                                          "u'", "v'", "CCT", "Δuv"};
     std::string line = "#" + std::to_string(number);
     for (std::size_t i = 0; i < figure_count; ++i) {
-        line += "  ";
+        line += i == fx || i == fcct ? "  " : " ";
         line += text_names[i];
         line += ' ';
         line += figure_text(i, f[i], "-", true);
         if (i == fcct && f[i]) line += " K";
     }
     return line;
+}
+
+std::string fit_columns(const std::string &line, int columns) {
+    std::string out;
+    int used = 0;
+    for (const char c : line) {
+        const bool continuation = (static_cast<unsigned char>(c) & 0xc0) == 0x80;
+        if (!continuation && ++used > columns) break;
+        out += c;
+    }
+    return out;
 }
 
 void reading_writer::begin(const std::string &port, int channel) {

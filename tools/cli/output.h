@@ -29,8 +29,11 @@ class reading_writer {
     std::vector<figures> readings_;
 };
 
-// " #12  X 95.0456  Y 100.0000 ... Δuv +0.0032": one reading on one line.
+// "#12 X 95.0456 Y 100.0000 ... Δuv +0.00320": one reading on one line.
 std::string reading_line(std::size_t number, const figures &f);
+
+// The first `columns` characters of a UTF-8 line (a redrawn line must not wrap).
+std::string fit_columns(const std::string &line, int columns);
 
 // A figure as text with the decimals its kind needs; `empty` when it has none.
 // `sign`: Δuv with an explicit "+" (for people, not for CSV or JSON).
