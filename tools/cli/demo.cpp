@@ -82,11 +82,14 @@ std::string fmt(const char *format, ...) {
 }
 
 std::string describe(const figures &f) {
-    return fmt("X %s  Y %s  Z %s  x %s  y %s  CCT %s K  Δuv %s",
-               figure_text(fX, f[fX], "-").c_str(), figure_text(fY, f[fY], "-").c_str(),
-               figure_text(fZ, f[fZ], "-").c_str(), figure_text(fx, f[fx], "-").c_str(),
-               figure_text(fy, f[fy], "-").c_str(), figure_text(fcct, f[fcct], "-").c_str(),
-               figure_text(fduv, f[fduv], "-", true).c_str());
+    std::string text =
+        fmt("X %s  Y %s  Z %s  x %s  y %s", figure_text(fX, f[fX], "-").c_str(),
+            figure_text(fY, f[fY], "-").c_str(), figure_text(fZ, f[fZ], "-").c_str(),
+            figure_text(fx, f[fx], "-").c_str(), figure_text(fy, f[fy], "-").c_str());
+    if (f[fcct])
+        text += fmt("  CCT %s K  Δuv %s", figure_text(fcct, f[fcct], "-").c_str(),
+                    figure_text(fduv, f[fduv], "-", true).c_str());
+    return text;
 }
 
 // The simulator answers with six decimals; anything further off is wrong.
