@@ -9,7 +9,9 @@ import csv
 import io
 import json
 import os
+import pty
 import re
+import select
 import signal
 import socket
 import subprocess
@@ -331,6 +333,27 @@ class Calibration(SimTest):
         self.assertOk(self.tool("channel", "0"))
         self.assertOk(self.tool("delete", "5"))
         self.assertNotIn("LAB-A", self.tool("channels").stdout)
+
+    def test_channel_walk_progress_only_on_a_terminal(self):
+        self.assertNotIn("reading calibration channels", self.tool("channels").stderr)
+        main, sub = pty.openpty()
+        try:
+            p = subprocess.run([CA410, "channels", "--port", self.sim.port], stderr=sub,
+                               stdout=subprocess.DEVNULL, timeout=60)
+            os.close(sub)
+            sub = -1
+            seen = b""
+            while select.select([main], [], [], 0.5)[0]:
+                try:
+                    seen += os.read(main, 4096)
+                except OSError:
+                    break
+        finally:
+            if sub >= 0:
+                os.close(sub)
+            os.close(main)
+        self.assertRegex(seen.decode(), r"\r[|/\\-] reading calibration channels 1 to 99 \d+\.\d s")
+        self.assertEqual(p.returncode, 0)
 
     def test_colours_not_shown_fail_with_a_hint(self):
         # --no-prompt while the display stays white: the instrument refuses.
