@@ -277,8 +277,8 @@ class Calibration(SimTest):
                  ("colour,X,Y,Z\n# ok\nwhite,1,2,3\npurple,1,2,3\n", 4,
                   "'purple' is not a colour"),
                  ("white,1,x,3\n", 1, "Y of white: 'x' is not a number"),
-                 ("white,1,0,3\n", 1, "Y must be above 0"),
-                 ("red,1,2,-3\n", 1, "must not be negative"),
+                 ("white,1,0,3\n", 1, "Y of white is 0; Y must be above 0"),
+                 ("red,1,2,-3\n", 1, "Z of red is -3; must not be negative"),
                  ("white,1,2,3\nW,1,2,3\n", 2, "white given twice (first on line 1)"),
                  ("white,1,2,3\nred,1,2,3\n", None, "no target for green, blue"))
         for text, line, reason in cases:
@@ -421,8 +421,9 @@ class Demo(unittest.TestCase):
             self.assertRegex(p.stdout, r"all \d+ steps did what they should")
             self.assertNotRegex(p.stdout, r"FAILED|WRONG")
             for step in ("open the port", "initialise", "identity", "zero calibration",
-                         "measure white", "measure blue", "WRGB calibration", "list the channels",
-                         "read the channel back", "measure white through the channel",
+                         "measure white", "measure blue", "WRGB calibration into a channel",
+                         "list the channels", "read the channel back",
+                         "measure white through the channel",
                          "delete the channel", "gamut report", "xy diagram"):
                 self.assertRegex(p.stdout, rf"\d+  {step} +ok ")
             rows, area, srgb, _ = gamut_lines(p.stdout)
