@@ -20,8 +20,8 @@ void on_interrupt(int) {
     if (g_interrupted) _exit(exit_interrupted);  // second Ctrl-C: no more waiting
     g_interrupted = 1;
     static const char msg[] =
-        "\nca410: interrupted; finishing the current exchange and releasing the port "
-        "(Ctrl-C again to quit at once)\n";
+        "\nca410: interrupted; the call to the instrument in progress finishes, then the port "
+        "is released (Ctrl-C again to quit at once)\n";
     ssize_t ignored = write(2, msg, sizeof msg - 1);
     (void)ignored;
 }
