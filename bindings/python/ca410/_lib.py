@@ -8,9 +8,9 @@ import os
 import sys
 import threading
 from pathlib import Path
-from typing import Dict, List, Optional
+from typing import Any, Dict, List, Tuple
 
-__all__ = ["LibraryNotFound", "instrument_library", "colour_library", "library_file_names"]
+__all__ = ["LibraryNotFound", "Library", "instrument_library", "colour_library"]
 
 _HERE = Path(__file__).resolve().parent
 
@@ -64,16 +64,35 @@ def _load(stem: str) -> ctypes.CDLL:
     )
 
 
-_cache: Dict[str, ctypes.CDLL] = {}
+class Library:
+    """A loaded library whose functions get their C prototypes on first use."""
+
+    def __init__(self, cdll: ctypes.CDLL, prototypes: Dict[str, Tuple[list, Any]]) -> None:
+        self._cdll = cdll
+        self._prototypes = prototypes
+        self.path: str = cdll._name
+
+    def __getattr__(self, name: str) -> Any:
+        args, restype = self._prototypes[name]
+        try:
+            fn = getattr(self._cdll, name)
+        except AttributeError:
+            raise LibraryNotFound(f"{self.path} has no function {name}: an older library?") from None
+        fn.argtypes = args
+        fn.restype = restype
+        setattr(self, name, fn)
+        return fn
+
+
+_cache: Dict[str, Library] = {}
 _lock = threading.Lock()
 
 
-def _cached(stem: str, declare) -> ctypes.CDLL:
+def _cached(stem: str, prototypes: Dict[str, Tuple[list, Any]]) -> Library:
     with _lock:
         lib = _cache.get(stem)
         if lib is None:
-            lib = _load(stem)
-            declare(lib)
+            lib = Library(_load(stem), prototypes)
             _cache[stem] = lib
         return lib
 
@@ -199,32 +218,20 @@ _COLOUR = {
 }
 
 
-def _declare(table: Dict[str, list]):
-    def declare(lib: ctypes.CDLL) -> None:
-        for name, args in table.items():
-            fn = getattr(lib, name)
-            fn.argtypes = args
-            fn.restype = i32
-
-    return declare
+def _returning_i32(table: Dict[str, list]) -> Dict[str, Tuple[list, Any]]:
+    return {name: (args, i32) for name, args in table.items()}
 
 
-def _declare_colour(lib: ctypes.CDLL) -> None:
-    _declare(_COLOUR)(lib)
-    lib.ca410ColourGamutName.argtypes = [i32]
-    lib.ca410ColourGamutName.restype = ctypes.c_char_p
+_COLOUR_PROTOTYPES = _returning_i32(_COLOUR)
+_COLOUR_PROTOTYPES["ca410ColourGamutName"] = ([i32], ctypes.c_char_p)
+_INSTRUMENT_PROTOTYPES = _returning_i32(_INSTRUMENT)
 
 
-def instrument_library() -> ctypes.CDLL:
+def instrument_library() -> Library:
     """The instrument library (libca410.so / ca410.dll), loaded on first use."""
-    return _cached("ca410", _declare(_INSTRUMENT))
+    return _cached("ca410", _INSTRUMENT_PROTOTYPES)
 
 
-def colour_library() -> ctypes.CDLL:
+def colour_library() -> Library:
     """The colour library (libca410_colour.so / ca410_colour.dll), loaded on first use."""
-    return _cached("ca410_colour", _declare_colour)
-
-
-def loaded_path(lib: ctypes.CDLL) -> Optional[str]:
-    """The file a loaded library came from, as the loader was given it."""
-    return getattr(lib, "_name", None)
+    return _cached("ca410_colour", _COLOUR_PROTOTYPES)

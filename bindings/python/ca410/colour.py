@@ -6,8 +6,8 @@ whose last axis holds X, Y, Z (giving an array; NumPy is optional). A
 :class:`ca410.Measurement` may stand for its X, Y, Z.
 
 Triangles (gamuts) are the chromaticities of red, green and blue in the CIE
-1931 xy plane: ``((rx, ry), (gx, gy), (bx, by))`` or six numbers in that
-order. Area ratios and coverage are fractions (1.0 is 100 %).
+1931 xy plane: ``((rx, ry), (gx, gy), (bx, by))``, six numbers in that
+order, a :class:`Gamut`, or the name of a built-in one ("sRGB"). Area ratios and coverage are fractions (1.0 is 100 %).
 
 A colour that has no answer (black has no chromaticity; a CCT outside
 500 K to 100000 K) raises :class:`ca410.Error` with code
@@ -126,7 +126,9 @@ def _map_xyz(xyz: XYZLike, one: Callable[[Sequence[float]], Tuple[float, ...]], 
     return [_map_xyz(item, one, width) for item in seq]
 
 
-def _triangle(t: TriangleLike) -> "ctypes.Array[ctypes.c_double]":
+def _triangle(t: Union[str, TriangleLike]) -> "ctypes.Array[ctypes.c_double]":
+    if isinstance(t, str):
+        t = reference_gamut(t)
     if isinstance(t, Gamut):
         t = t.triangle
     flat: List[float] = []
@@ -255,10 +257,9 @@ def triangle_area(triangle: TriangleLike) -> float:
 
 
 def _against(function: str, triangle: TriangleLike, reference: Union[str, TriangleLike]) -> float:
-    ref = reference_gamut(reference) if isinstance(reference, str) else reference
     out = ctypes.c_double()
     fn = getattr(colour_library(), function)
-    _check(fn(_triangle(triangle), _triangle(ref), ctypes.byref(out)), function)
+    _check(fn(_triangle(triangle), _triangle(reference), ctypes.byref(out)), function)
     return out.value
 
 
