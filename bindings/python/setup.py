@@ -33,10 +33,17 @@ def library_files(directory: Path):
 class BuildWithLibraries(build_py):
     def run(self):
         super().run()
-        source = os.environ.get("CA410_LIBRARY_DIR")
-        if not source or self.dry_run:
+        if self.dry_run:
             return
         target = Path(self.build_lib) / "ca410"
+        # No copies left over from an earlier build with other libraries.
+        for stale in list(target.glob("*ca410*.so*")) + list(target.glob("*.dll")) + list(
+            target.glob("*.dylib")
+        ):
+            stale.unlink()
+        source = os.environ.get("CA410_LIBRARY_DIR")
+        if not source:
+            return
         for lib in library_files(Path(source)):
             # Copy the file a symbolic link names, under the link's name.
             shutil.copyfile(lib.resolve(), target / lib.name)

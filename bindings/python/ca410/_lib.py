@@ -8,7 +8,7 @@ import os
 import sys
 import threading
 from pathlib import Path
-from typing import Any, Dict, List, Tuple
+from typing import Any, Dict, List, Optional, Tuple
 
 __all__ = ["LibraryNotFound", "Library", "instrument_library", "colour_library"]
 
@@ -30,38 +30,44 @@ def library_file_names(stem: str) -> List[str]:
 
 def _load(stem: str) -> ctypes.CDLL:
     tried: List[str] = []
-    dirs: List[Path] = []
-    env = os.environ.get("CA410_LIBRARY_DIR")
-    if env:
-        dirs.append(Path(env))
-    else:
-        tried.append("CA410_LIBRARY_DIR (not set)")
-    # Where the wheel or the CMake install puts the libraries.
-    dirs += [_HERE, _HERE / "lib"]
-    for d in dirs:
+
+    def from_dir(d: Path) -> Optional[ctypes.CDLL]:
         for name in library_file_names(stem):
             path = d / name
-            if path.is_file():
-                try:
-                    return ctypes.CDLL(str(path))
-                except OSError as e:
-                    tried.append(f"{path} ({e})")
-                    continue
-            tried.append(str(path))
-    # Last, whatever the system's loader finds.
-    candidates = library_file_names(stem)
-    found = ctypes.util.find_library(stem)
-    if found and found not in candidates:
-        candidates.append(found)
-    for name in candidates:
-        try:
-            return ctypes.CDLL(name)
-        except OSError:
-            tried.append(f"{name} (system loader)")
-    raise LibraryNotFound(
-        f"cannot load the {stem} library; set CA410_LIBRARY_DIR to the directory that "
-        f"holds {library_file_names(stem)[0]}. Tried: " + "; ".join(tried)
-    )
+            if not path.is_file():
+                tried.append(str(path))
+                continue
+            try:
+                return ctypes.CDLL(str(path))
+            except OSError as e:
+                tried.append(f"{path} ({e})")
+        return None
+
+    def from_loader() -> Optional[ctypes.CDLL]:
+        names = library_file_names(stem)
+        found = ctypes.util.find_library(stem)
+        for name in names + ([found] if found and found not in names else []):
+            try:
+                return ctypes.CDLL(name)
+            except OSError:
+                tried.append(f"{name} (system loader)")
+        return None
+
+    env = os.environ.get("CA410_LIBRARY_DIR")
+    if not env:
+        tried.append("CA410_LIBRARY_DIR (not set)")
+    lib = (env and from_dir(Path(env))) or from_dir(_HERE) or from_loader()
+    if lib is None and sys.platform != "win32":
+        # Last, the library directories a CMake install to the usual
+        # prefixes fills, which the loader's cache may not know yet.
+        for prefix in dict.fromkeys([Path(sys.prefix), Path("/usr/local")]):
+            lib = lib or from_dir(prefix / "lib") or from_dir(prefix / "lib64")
+    if lib is None:
+        raise LibraryNotFound(
+            f"cannot load the {stem} library; set CA410_LIBRARY_DIR to the directory that "
+            f"holds {library_file_names(stem)[0]}. Tried: " + "; ".join(tried)
+        )
+    return lib
 
 
 class Library:
