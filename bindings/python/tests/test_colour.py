@@ -7,7 +7,6 @@ import pytest
 import ca410
 from ca410 import colour
 
-numpy = pytest.importorskip("numpy") if False else None
 try:
     import numpy
 except ImportError:  # the package works without it; these cases do not
