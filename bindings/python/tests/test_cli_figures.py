@@ -14,7 +14,7 @@ from ca410 import colour
 from ca410.sim import VirtualInstrument
 
 # A display whose gamut crosses sRGB's edges, so the figures are not trivial.
-PRIMARIES = ["--red", "45,21,1", "--green", "28,74,9", "--blue", "19,6,104"]
+PRIMARIES = ["--red", "45.45,25,5.3", "--green", "25.74,70,7.21", "--blue", "19.2,6,94.8"]
 LEVELS = {"white": "1 1 1", "red": "1 0 0", "green": "0 1 0", "blue": "0 0 1"}
 
 
