@@ -13,9 +13,11 @@
 namespace {
 
 const char *const footer =
-    "Port: --port PORT, or the environment variable CA410_PORT (COM3 on Windows, a device\n"
-    "path such as /dev/ttyUSB0 or a name under /dev elsewhere). Global options may also\n"
-    "follow the subcommand. Ctrl-C releases the port and stops.\n"
+    "Global options, before or after the subcommand:\n"
+    "  -p,--port PORT       the instrument's port (default: $CA410_PORT): COM3 on Windows,\n"
+    "                       a device path such as /dev/ttyUSB0 or a name under /dev elsewhere\n"
+    "  -l,--log-level N     library diagnostics on standard error, 0 to 8 (the wire log)\n"
+    "Ctrl-C releases the port and stops.\n"
     "\n"
     "Exit status:\n"
     "  0    success\n"
