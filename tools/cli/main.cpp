@@ -187,6 +187,7 @@ int main(int argc, char **argv) {
     }
 
     cli::install_interrupt_handler();
+    cli::hold_library_log(g.log_level);
     m.fmt = fmt == "csv" ? cli::format::csv : fmt == "json" ? cli::format::json : cli::format::text;
     const std::string which = app.get_subcommands().front()->get_name();
     if (which == "ports") return cli::cmd_ports();
