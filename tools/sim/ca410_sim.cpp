@@ -347,7 +347,7 @@ bool ca410_sim::start(std::string *error) {
         switch (sim::load_state_file(d.options.state_file, &st, &why)) {
             case sim::load_result::refused:
                 return fail(why);
-            case sim::load_result::missing:
+            case sim::load_result::fresh:
                 fresh_file = true;
                 break;
             case sim::load_result::loaded: {
