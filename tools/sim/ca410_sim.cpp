@@ -364,6 +364,10 @@ bool ca410_sim::start(std::string *error) {
             }
         }
     }
+    std::string taken;
+    if (!d.options.link_path.empty() && sim::link_served(d.options.link_path, &taken))
+        return fail(d.options.link_path + " links to " + taken +
+                    ", the line of another running instance; not taking it over");
     if (!d.line.open(&why)) return fail(why);
     if (!d.options.link_path.empty() &&
         !sim::update_link(d.options.link_path, d.line.slave_path(), &why)) {
