@@ -99,7 +99,9 @@ endforeach()
 
 # The Debian package: ca410_<version>_<arch>.deb with the libraries,
 # headers, tools and documents above, installed under /usr.
-if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+# Only for this project's own build: a project that adds this one with
+# add_subdirectory packages itself.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND PROJECT_IS_TOP_LEVEL)
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGE_NAME ca410)
   set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
