@@ -79,7 +79,7 @@ bool pty::open(std::string *error) {
         tcsetattr(s, TCSANOW, &tio);
     }
     struct flock lk = whole_file(F_WRLCK);
-    (void)fcntl(s, set_lock, &lk);  // best effort: without it only the check below is blind
+    (void)fcntl(s, set_lock, &lk);  // best effort: without it link_served() misses this line
     master_ = m;
     slave_ = s;
     slave_path_ = name;
@@ -132,8 +132,12 @@ bool link_served(const std::string &link, std::string *target) {
     std::vector<char> buf(PATH_MAX + 1);
     const ssize_t n = readlink(link.c_str(), buf.data(), buf.size() - 1);
     if (n < 0) return false;
-    if (target) target->assign(buf.data(), static_cast<std::size_t>(n));
-    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    const std::string to(buf.data(), static_cast<std::size_t>(n));
+    if (target) *target = to;
+    // Instances serve pseudo-terminals only; anything else is not opened
+    // (opening some devices does things).
+    if (to.compare(0, 9, "/dev/pts/") != 0 && to.compare(0, 9, "/dev/ttys") != 0) return false;
+    const int fd = ::open(to.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     // A host holding the line with the exclusive flag set: it is in use.
     if (fd < 0) return errno == EBUSY;
     struct flock lk = whole_file(F_WRLCK);
