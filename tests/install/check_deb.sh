@@ -23,8 +23,9 @@ dpkg -x "$deb" "$root"
 (cd "$root" && find . ! -type d | sort) >"$work/files"
 cat "$work/files"
 for f in usr/bin/ca410 usr/bin/ca410-sim usr/include/ca410.h usr/include/ca410_version.h \
-         "usr/$libdir/libca410.so" "usr/$libdir/libca410.so.$major" \
+         usr/include/ca410_colour.h "usr/$libdir/libca410.so" "usr/$libdir/libca410.so.$major" \
          "usr/$libdir/libca410.so.$version" "usr/$libdir/pkgconfig/ca410.pc" \
+         "usr/$libdir/libca410_colour.so.$version" "usr/$libdir/pkgconfig/ca410_colour.pc" \
          "usr/$libdir/cmake/ca410/ca410Config.cmake" "usr/$libdir/cmake/ca410/ca410Targets.cmake" \
          usr/share/doc/ca410/LICENSE usr/share/doc/ca410/README.md \
          usr/share/doc/ca410/examples/ca410_open.c; do
@@ -34,8 +35,11 @@ done
 [ "$(readlink "$root/usr/$libdir/libca410.so")" = "libca410.so.$major" ] || fail "libca410.so link"
 [ "$(readlink "$root/usr/$libdir/libca410.so.$major")" = "libca410.so.$version" ] ||
     fail "libca410.so.$major link"
-soname=$(readelf -d "$root/usr/$libdir/libca410.so.$version" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
-[ "$soname" = "libca410.so.$major" ] || fail "SONAME is '$soname'"
+for lib in ca410 ca410_colour; do
+    soname=$(readelf -d "$root/usr/$libdir/lib$lib.so.$version" |
+        sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
+    [ "$soname" = "lib$lib.so.$major" ] || fail "SONAME of lib$lib is '$soname'"
+done
 grep -qx 'prefix=/usr' "$root/usr/$libdir/pkgconfig/ca410.pc" || fail "ca410.pc prefix"
 [ "$("$root/usr/bin/ca410-sim" --version)" = "ca410-sim $version" ] || fail "ca410-sim --version"
-echo "check_deb: $(basename "$deb") holds the library (SONAME $soname), headers and tools"
+echo "check_deb: $(basename "$deb") holds the libraries (SONAME lib...so.$major), headers and tools"

@@ -22,7 +22,7 @@
 struct sim_options : sim_instrument_options {
     std::string link_path;   // a symbolic link to the slave device, kept current; empty: none
     std::string state_file;  // lasting settings and channels; empty: nothing is kept
-    bool pace = false;       // answers leave at 38400 baud, 11 bits a character
+    bool pace = false;       // frames and answers take their line time: 38400 baud, 11 bits
 };
 
 // One frame received from the host.

@@ -1,13 +1,16 @@
 /*
- * A program of another project, built against the installed library: it
- * prints the header's version, opens the instrument on PORT, prints its
- * model and releases it.
+ * A program of another project, built against the installed libraries: it
+ * prints the header's version, opens and initialises the instrument on PORT,
+ * measures X, Y, Z and gives their chromaticity through the colour library.
  */
 #include <ca410.h>
+#include <ca410_colour.h>
 #include <stdio.h>
 
 int main(int argc, char **argv) {
     ca410_dev *dev = NULL;
+    ca410_chromaticity c;
+    double xyz[3];
     int32_t result;
 
     if (argc != 2) {
@@ -22,5 +25,14 @@ int main(int argc, char **argv) {
         return 1;
     }
     printf("model %s\n", dev->model);
+    result = ca410DeviceInit(dev);
+    if (result == CA_OK) result = ca410MeasureXYZ(dev, xyz);
+    if (result == CA_OK) result = ca410ColourChromaticity(xyz, &c);
+    if (result != CA_OK) {
+        fprintf(stderr, "consumer: measurement failed: result %d\n", (int)result);
+        ca410DeviceRelease(dev);
+        return 1;
+    }
+    printf("X %.4f Y %.4f Z %.4f x %.4f y %.4f\n", xyz[0], xyz[1], xyz[2], c.x, c.y);
     return ca410DeviceRelease(dev) == CA_OK ? 0 : 1;
 }
