@@ -48,7 +48,7 @@ CLI::Validator at_least(double lo, bool inclusive) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int ca410_sim_main(int argc, char **argv) {
     CLI::App app{
         "Virtual CA-410 colour analyser on a pseudo-terminal.\n"
         "Open the printed port (or --link) from a host at 38400 7E2, e.g. send "
