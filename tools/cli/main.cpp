@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ca410_version.h"
 #include "commands.h"
 #include "sim_main.h"
 
@@ -54,7 +55,7 @@ int main(int argc, char **argv) {
     app.footer(footer);
     app.require_subcommand(1);
     app.fallthrough();  // global options after the subcommand too
-    app.set_version_flag("--version", std::string("ca410 ") + CA410_CLI_VERSION);
+    app.set_version_flag("--version", std::string("ca410 ") + CA410_VERSION_STRING);
 
     cli::global_options g;
     app.add_option("-p,--port", g.port, "serial port of the instrument (default: $CA410_PORT)");
