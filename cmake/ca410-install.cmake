@@ -30,9 +30,9 @@ install(TARGETS ${ca410_public_libraries} EXPORT ca410Targets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-# Every header in include/ is public; ca410_version.h is generated.
+# Every header in include/ is public.
 file(GLOB ca410_public_headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/include/*.h)
-install(FILES ${ca410_public_headers} ${PROJECT_BINARY_DIR}/include/ca410_version.h
+install(FILES ${ca410_public_headers}
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # The tools find the installed libraries beside them, wherever the prefix is.
