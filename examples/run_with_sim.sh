@@ -1,10 +1,13 @@
 #!/bin/sh
-# Starts the virtual instrument, runs the C example against its port, and
-# checks that the example opened it and printed the model.
-#   run_with_sim.sh CA410_SIM CA410_OPEN
+# Starts the virtual instrument, runs a C example against its port, and
+# checks that the example succeeded and printed the expected text.
+#   run_with_sim.sh CA410_SIM EXPECTED EXAMPLE [ARGS...]
+# The example is called as EXAMPLE PORT ARGS...
 set -u
 sim=$1
-example=$2
+expected=$2
+example=$3
+shift 3
 dir=$(mktemp -d)
 trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; rm -rf "$dir"' EXIT
 
@@ -27,11 +30,11 @@ while [ ! -e "$dir/port" ]; do
     sleep 0.1
 done
 
-out=$("$example" "$dir/port" 2>&1)
+out=$("$example" "$dir/port" "$@" 2>&1)
 rc=$?
 echo "$out"
 [ "$rc" -eq 0 ] || exit 1
 case "$out" in
-*"model CA-410"*) exit 0 ;;
-*) echo "the example did not print the model" >&2; exit 1 ;;
+*"$expected"*) exit 0 ;;
+*) echo "the example did not print \"$expected\"" >&2; exit 1 ;;
 esac

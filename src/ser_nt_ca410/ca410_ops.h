@@ -93,5 +93,5 @@ int32_t ca410_ch_reset(ca410_dev *handle, int32_t channel);
 int32_t ca410_calmode_set(ca410_dev *handle, uint32_t mode);
 int32_t ca410_set_cal_target(ca410_dev *handle, int32_t color_type, int32_t disp_mode,
                              const double *target);
-int32_t ca410_ch_enter(ca410_dev *handle, int32_t channel, int32_t year, int32_t month,
-                       int32_t day, int32_t hour);
+int32_t ca410_ch_enter(ca410_dev *handle, int32_t channel, int32_t year, int32_t month, int32_t day,
+                       int32_t hour);

@@ -9,6 +9,7 @@
 #include "fake_device.h"
 #include "ser_nt_ca410/ca410_cmd.h"
 #include "ser_nt_ca410/ca410_codes.h"
+#include "ser_nt_ca410/ca410_ops.h"
 #include "support/log_capture.h"
 
 namespace {
@@ -318,6 +319,24 @@ TEST(buf_dump, MarksEvery256Bytes) {
     EXPECT_EQ(log.debug()[256], "ff[  ] \n");
     EXPECT_EQ(log.debug()[257], "-------------- 256x0 ---------------\n");
     EXPECT_EQ(log.debug()[514], "-------------- 256x1 ---------------\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The over-range retry of a measurement waits 1000 ms, not the first 3000 ms.
+TEST_F(command_test, MeasureRetryUsesTheShortTimeout) {
+    ser_fake::expect_exchange("MES,1\r", "ER22\r");
+    ser_fake::expect_exchange("MES,1\r", "");
+    log_capture log(0);
+    EXPECT_EQ(ca410_measure(&dev, 1, nullptr), CA_E_TIMEOUT);
+    const auto writes = ser_fake::calls_of(ser_fake::op::write);
+    ASSERT_EQ(writes.size(), 2u);
+    const uint32_t waited = fake().now_ms - writes[1].at_ms;
+    EXPECT_GE(waited, 1000u);
+    EXPECT_LT(waited, 3000u);
+    EXPECT_EQ(log.errors().back(), "[ca410_measure]: MES cmd err, 0x26\n");
 }
 
 }  // namespace

@@ -142,7 +142,12 @@ struct ca410_sim::impl {
                 changed = r.changed;
                 sim::delivery d = faults.shape(std::move(r.text));
                 rec.answer = d.sent;
-                time_point due = std::max(now, busy_until) + std::chrono::milliseconds(r.busy_ms);
+                // At line rate the frame itself takes its time on the wire:
+                // its last byte is in only that long after its first.
+                const time_point arrived =
+                    pace ? std::max(now, first + char_time * static_cast<int>(bytes.size())) : now;
+                time_point due =
+                    std::max(arrived, busy_until) + std::chrono::milliseconds(r.busy_ms);
                 for (auto &chunk : d.chunks) {
                     due += std::chrono::milliseconds(chunk.delay_ms);
                     queue({due, std::move(chunk.bytes), false, false});

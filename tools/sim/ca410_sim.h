@@ -78,7 +78,7 @@ struct sim_channel {
 struct sim_options {
     std::string link_path;   // a symbolic link to the slave device, kept current; empty: none
     std::string state_file;  // lasting settings and channels; empty: nothing is kept
-    bool pace = false;       // answers leave at 38400 baud, 11 bits a character
+    bool pace = false;       // frames and answers take their line time: 38400 baud, 11 bits
     int zrc_ms = 0;          // time a zero calibration takes
     std::array<int, 4> measure_ms{0, 0, 0, 0};  // time a measurement takes, by speed 0 to 3
     sim_display display;

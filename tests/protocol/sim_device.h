@@ -1,0 +1,49 @@
+// A device handle opened on a fresh virtual instrument, with the record of
+// the frames the instrument received after the open.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ca410.h"
+#include "ca410_sim.h"
+#include "ser_nt_com/platform/ser_platform.h"
+
+class sim_device_test : public ::testing::Test {
+  protected:
+    void SetUp() override { start(); }
+    void TearDown() override { ca410DeviceRelease(dev); }
+
+    // (Re)starts the instrument with `options` and opens a handle on it.
+    void start(sim_options options = {}) {
+        ca410DeviceRelease(dev);
+        dev = nullptr;
+        ser_platform = nullptr;  // the native backend
+        sim = std::make_unique<ca410_sim>(std::move(options));
+        std::string error;
+        ASSERT_TRUE(sim->start(&error)) << error;
+        ASSERT_EQ(ca410DeviceOpen(&dev, sim->port_path().c_str(), 0), CA_OK);
+        sim->clear_frames();
+    }
+    void init() {
+        ASSERT_EQ(ca410DeviceInit(dev), CA_OK);
+        sim->clear_frames();
+    }
+    // Frames received since the open (or the last clear), carriage returns
+    // left out.
+    std::vector<std::string> frames() const {
+        std::vector<std::string> out;
+        for (const auto &f : sim->frames()) {
+            std::string bytes = f.bytes;
+            if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
+            out.push_back(bytes);
+        }
+        return out;
+    }
+
+    std::unique_ptr<ca410_sim> sim;
+    ca410_dev *dev = nullptr;
+};
