@@ -86,7 +86,7 @@ void pty::release_exclusive() {
 }
 
 // A real port's driver starts every open from its own defaults; a
-// pseudo-terminal whose slave we hold open keeps whatever the last host set.
+// pseudo-terminal keeps whatever the last host set while its master is open.
 // That breaks Win32 hosts under Wine: a pty keeps 8 data bits and no parity
 // whatever it is asked (the instrument's line is 7E2), and glibc's
 // tcsetattr() fails with EINVAL when the kernel applied none of a request.
