@@ -147,8 +147,9 @@ CA410_COLOUR_API int32_t CA410_COLOUR_CALL ca410ColourCCT(const double *xyz, dou
  *   CA_COLOUR_OK        xyz filled
  *   CA_COLOUR_E_ARGS    a pointer is NULL, an unknown observer, count outside
  *                       2 to 601, or a step that is not positive
- *   CA_COLOUR_E_DOMAIN  a value, first_nm or step_nm is not finite, or the
- *                       spectrum lies wholly outside 360 nm to 829 nm
+ *   CA_COLOUR_E_DOMAIN  a value, first_nm, step_nm or the last wavelength is
+ *                       not finite, or the spectrum lies wholly outside
+ *                       360 nm to 829 nm
  */
 CA410_COLOUR_API int32_t CA410_COLOUR_CALL ca410ColourSpectrumToXYZ(int32_t observer,
                                                                     double first_nm,

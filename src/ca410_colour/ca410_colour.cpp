@@ -75,6 +75,7 @@ CA410_COLOUR_API int32_t CA410_COLOUR_CALL ca410ColourSpectrumToXYZ(int32_t obse
     if (!std::isfinite(first_nm) || !std::isfinite(step_nm) || !finite(values, count))
         return CA_COLOUR_E_DOMAIN;
     const double last_nm = first_nm + (count - 1) * step_nm;
+    if (!std::isfinite(last_nm)) return CA_COLOUR_E_DOMAIN;
 
     std::unique_ptr<xsp2cie, void (*)(xsp2cie *)> conv(new_xsp2cie(type, nullptr, 0), xsp2cie_del);
     if (!conv) return CA_COLOUR_E_ARGS;

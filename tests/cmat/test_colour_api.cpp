@@ -196,6 +196,8 @@ TEST(ColourApi, ResultCodes) {
          CA_COLOUR_E_ARGS},
         {"spectrum NaN", ca410ColourSpectrumToXYZ(2, 400, 1, nan_spectrum, 3, xyz_out),
          CA_COLOUR_E_DOMAIN},
+        {"spectrum too wide", ca410ColourSpectrumToXYZ(2, 0, 1e308, spectrum, 3, xyz_out),
+         CA_COLOUR_E_DOMAIN},
         {"spectrum outside", ca410ColourSpectrumToXYZ(2, 900, 1, spectrum, 3, xyz_out),
          CA_COLOUR_E_DOMAIN},
         {"area NaN", ca410ColourTriangleArea(bad_xy, &a), CA_COLOUR_E_DOMAIN},
