@@ -9,7 +9,9 @@ import csv
 import io
 import json
 import os
+import pty
 import re
+import select
 import signal
 import socket
 import subprocess
@@ -275,8 +277,8 @@ class Calibration(SimTest):
                  ("colour,X,Y,Z\n# ok\nwhite,1,2,3\npurple,1,2,3\n", 4,
                   "'purple' is not a colour"),
                  ("white,1,x,3\n", 1, "Y of white: 'x' is not a number"),
-                 ("white,1,0,3\n", 1, "Y must be above 0"),
-                 ("red,1,2,-3\n", 1, "must not be negative"),
+                 ("white,1,0,3\n", 1, "Y of white is 0; Y must be above 0"),
+                 ("red,1,2,-3\n", 1, "Z of red is -3; must not be negative"),
                  ("white,1,2,3\nW,1,2,3\n", 2, "white given twice (first on line 1)"),
                  ("white,1,2,3\nred,1,2,3\n", None, "no target for green, blue"))
         for text, line, reason in cases:
@@ -331,6 +333,27 @@ class Calibration(SimTest):
         self.assertOk(self.tool("channel", "0"))
         self.assertOk(self.tool("delete", "5"))
         self.assertNotIn("LAB-A", self.tool("channels").stdout)
+
+    def test_channel_walk_progress_only_on_a_terminal(self):
+        self.assertNotIn("reading calibration channels", self.tool("channels").stderr)
+        main, sub = pty.openpty()
+        try:
+            p = subprocess.run([CA410, "channels", "--port", self.sim.port], stderr=sub,
+                               stdout=subprocess.DEVNULL, timeout=60)
+            os.close(sub)
+            sub = -1
+            seen = b""
+            while select.select([main], [], [], 0.5)[0]:
+                try:
+                    seen += os.read(main, 4096)
+                except OSError:
+                    break
+        finally:
+            if sub >= 0:
+                os.close(sub)
+            os.close(main)
+        self.assertRegex(seen.decode(), r"\r[|/\\-] reading calibration channels 1 to 99 \d+\.\d s")
+        self.assertEqual(p.returncode, 0)
 
     def test_colours_not_shown_fail_with_a_hint(self):
         # --no-prompt while the display stays white: the instrument refuses.
@@ -398,8 +421,9 @@ class Demo(unittest.TestCase):
             self.assertRegex(p.stdout, r"all \d+ steps did what they should")
             self.assertNotRegex(p.stdout, r"FAILED|WRONG")
             for step in ("open the port", "initialise", "identity", "zero calibration",
-                         "measure white", "measure blue", "WRGB calibration", "list the channels",
-                         "read the channel back", "measure white through the channel",
+                         "measure white", "measure blue", "WRGB calibration into a channel",
+                         "list the channels", "read the channel back",
+                         "measure white through the channel",
                          "delete the channel", "gamut report", "xy diagram"):
                 self.assertRegex(p.stdout, rf"\d+  {step} +ok ")
             rows, area, srgb, _ = gamut_lines(p.stdout)

@@ -1,8 +1,11 @@
 #include "colours.h"
 
+#include <sys/wait.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -134,7 +137,9 @@ show_colour run_command(const std::string &command) {
     return [command](colour c) {
         const std::string line = command + " " + colour_names[static_cast<std::size_t>(c)];
         const int status = std::system(line.c_str());
-        if (interrupted()) return static_cast<int>(exit_interrupted);
+        // system() ignores Ctrl-C in this process while the command runs.
+        if (interrupted() || (WIFSIGNALED(status) && WTERMSIG(status) == SIGINT))
+            return static_cast<int>(exit_interrupted);
         if (status != 0) {
             std::fprintf(stderr, "ca410: the show command failed (status %d): %s\n", status,
                          line.c_str());

@@ -203,7 +203,7 @@ int cmd_measure(const global_options &g, const measure_options &m) {
     if (!redraw) out.begin(s.port(), s.dev()->current_channel);
     std::size_t taken = 0;
     int status = exit_ok;
-    for (int i = 0; m.watch || i < m.count; ++i) {
+    for (long long i = 0; m.watch || i < m.count; ++i) {
         if (i > 0 && !sleep_interruptible(m.interval_ms)) break;
         double xyz[3];
         const int32_t rc = ca410MeasureXYZ(s.dev(), xyz);

@@ -20,8 +20,8 @@ void on_interrupt(int) {
     if (g_interrupted) _exit(exit_interrupted);  // second Ctrl-C: no more waiting
     g_interrupted = 1;
     static const char msg[] =
-        "\nca410: interrupted; finishing the current exchange and releasing the port "
-        "(Ctrl-C again to quit at once)\n";
+        "\nca410: interrupted; the call to the instrument in progress finishes, then the port "
+        "is released (Ctrl-C again to quit at once)\n";
     ssize_t ignored = write(2, msg, sizeof msg - 1);
     (void)ignored;
 }
@@ -52,8 +52,9 @@ std::string hint_for(int32_t code, const std::string &port) {
         case CA_E_OPEN:
             return "tried port '" + port +
                    "': check the name ('ca410 ports' lists the ports, 'ca410 scan' finds the "
-                   "instrument), that the instrument is powered and connected, and that you may "
-                   "use the port (PLATFORM_NOTES.md); --log-level 8 shows the wire log";
+                   "instrument), that the instrument is powered and connected, that no other "
+                   "program has the port open, and that you may use it (PLATFORM_NOTES.md); "
+                   "--log-level 8 shows the wire log";
         case CA_E_ZERO_CAL:
         case CA_E_LIGHT_LEAK:
             return "zero calibration needs a dark probe: cap it (or hold it against a black "

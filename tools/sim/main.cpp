@@ -11,7 +11,6 @@
 #include "ca410_sim.h"
 #include "sim_control.h"
 #include "sim_emission.h"
-#include "sim_main.h"
 
 namespace {
 
