@@ -322,4 +322,31 @@ TEST(SimInstances, LinkRefusesToReplaceARegularFile) {
     unlink(o.link_path.c_str());
 }
 
+// The link of a running instance is refused, and left as it is; a link to a
+// line that is gone (its instance was killed) is taken over.
+TEST(SimInstances, ALiveLinkIsRefusedAndAStaleOneTakenOver) {
+    temp_dir dir;
+    sim_options o;
+    o.link_path = dir.path + "/port";
+    ca410_sim first(o), second(o);
+    std::string error;
+    ASSERT_TRUE(first.start(&error)) << error;
+    EXPECT_FALSE(second.start(&error));
+    EXPECT_EQ(error, o.link_path + " links to " + first.port_path() +
+                         ", the line of another running instance; not taking it over");
+    EXPECT_FALSE(second.running());
+    {
+        sim_host host(o.link_path);  // still the first one's line
+        ASSERT_TRUE(host.ok());
+        EXPECT_EQ(host.exchange("IDO,0,1"), identity);
+    }
+    first.stop();
+
+    ASSERT_EQ(symlink((dir.path + "/gone").c_str(), o.link_path.c_str()), 0);
+    ASSERT_TRUE(second.start(&error)) << error;
+    sim_host host(o.link_path);
+    ASSERT_TRUE(host.ok());
+    EXPECT_EQ(host.exchange("IDO,0,1"), identity);
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ca410_version.h"
 #include "commands.h"
 #ifdef CA410_CLI_WITH_SIM
 #include "sim_main.h"
@@ -15,9 +16,11 @@
 namespace {
 
 const char *const footer =
-    "Port: --port PORT, or the environment variable CA410_PORT (COM3 on Windows, a device\n"
-    "path such as /dev/ttyUSB0 or a name under /dev elsewhere). Global options may also\n"
-    "follow the subcommand. Ctrl-C releases the port and stops.\n"
+    "Global options, before or after the subcommand:\n"
+    "  -p,--port PORT       the instrument's port (default: $CA410_PORT): COM3 on Windows,\n"
+    "                       a device path such as /dev/ttyUSB0 or a name under /dev elsewhere\n"
+    "  -l,--log-level N     library diagnostics on standard error, 0 to 8 (the wire log)\n"
+    "Ctrl-C releases the port and stops.\n"
     "\n"
     "Exit status:\n"
     "  0    success\n"
@@ -54,7 +57,7 @@ int main(int argc, char **argv) {
     app.footer(footer);
     app.require_subcommand(1);
     app.fallthrough();  // global options after the subcommand too
-    app.set_version_flag("--version", std::string("ca410 ") + CA410_CLI_VERSION);
+    app.set_version_flag("--version", std::string("ca410 ") + CA410_VERSION_STRING);
 
     cli::global_options g;
     app.add_option("-p,--port", g.port, "serial port of the instrument (default: $CA410_PORT)");
@@ -191,6 +194,7 @@ int main(int argc, char **argv) {
 #endif
 
     cli::install_interrupt_handler();
+    cli::hold_library_log(g.log_level);
     m.fmt = fmt == "csv" ? cli::format::csv : fmt == "json" ? cli::format::json : cli::format::text;
     const std::string which = app.get_subcommands().front()->get_name();
     if (which == "ports") return cli::cmd_ports();

@@ -1,13 +1,16 @@
 #include "session.h"
 
 #include <signal.h>
-
 #include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 
+#include "clog/clog.h"
 #include "ser_nt_ca410/ca410_codes.h"
 
 namespace cli {
@@ -119,8 +122,42 @@ std::string result_text(int32_t code) {
            "): " + (info ? info->meaning : "not a result code of this library");
 }
 
+namespace {
+
+constexpr size_t held_log_max = 16 * 1024;  // the latest lines are the telling ones
+std::string held_log;
+
+void hold_line(void *, clog *, const char *format, va_list args) {
+    char line[512];
+    const int n = std::vsnprintf(line, sizeof line, format, args);
+    if (n <= 0) return;
+    held_log.append(line, std::min(static_cast<size_t>(n), sizeof line - 1));
+    if (held_log.size() > held_log_max) {
+        const size_t cut = held_log.find('\n', held_log.size() - held_log_max);
+        held_log.erase(0, cut == std::string::npos ? held_log.size() - held_log_max : cut + 1);
+    }
+}
+
+}  // namespace
+
+void hold_library_log(int log_level) {
+    if (log_level > 0) return;
+    default_log.d_log = hold_line;
+    default_log.e_log = hold_line;
+}
+
 void print_failure(const std::string &what, int32_t code, const std::string &port) {
     std::fprintf(stderr, "ca410: %s failed: %s\n", what.c_str(), result_text(code).c_str());
+    if (!held_log.empty()) {
+        std::fprintf(stderr, "ca410: the library's log:\n");
+        size_t start = 0;
+        for (size_t end; (end = held_log.find('\n', start)) != std::string::npos; start = end + 1) {
+            std::fprintf(stderr, "  %.*s\n", static_cast<int>(end - start),
+                         held_log.c_str() + start);
+        }
+        if (start < held_log.size()) std::fprintf(stderr, "  %s\n", held_log.c_str() + start);
+        held_log.clear();
+    }
     const std::string hint = hint_for(code, port);
     if (!hint.empty()) std::fprintf(stderr, "ca410: hint: %s\n", hint.c_str());
 }

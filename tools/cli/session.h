@@ -31,10 +31,17 @@ bool interrupted();
 // Sleeps up to `ms`, returning early (false) on an interrupt.
 bool sleep_interruptible(int ms);
 
+// The library writes its diagnostics to stderr as they come, some of them
+// (the settings read's notes, the directory walk's) at every log level. Unless
+// --log-level asked for them (level above 0), hold them instead: a failure
+// shows them after its own message.
+void hold_library_log(int log_level);
+
 // "CA_E_TIMEOUT (38): communication time-out"
 std::string result_text(int32_t code);
 
-// Prints "ca410: WHAT failed: <result text>" and, when one helps, a hint.
+// Prints "ca410: WHAT failed: <result text>", the held library log lines and,
+// when one helps, a hint.
 void print_failure(const std::string &what, int32_t code, const std::string &port);
 
 // The instrument handle, released by the destructor (also after Ctrl-C).

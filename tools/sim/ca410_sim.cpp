@@ -356,7 +356,7 @@ bool ca410_sim::start(std::string *error) {
         switch (sim::load_state_file(d.options.state_file, &st, &why)) {
             case sim::load_result::refused:
                 return fail(why);
-            case sim::load_result::missing:
+            case sim::load_result::fresh:
                 fresh_file = true;
                 break;
             case sim::load_result::loaded: {
@@ -373,6 +373,10 @@ bool ca410_sim::start(std::string *error) {
             }
         }
     }
+    std::string taken;
+    if (!d.options.link_path.empty() && sim::link_served(d.options.link_path, &taken))
+        return fail(d.options.link_path + " links to " + taken +
+                    ", the line of another running instance; not taking it over");
     if (!d.line.open(&why)) return fail(why);
     if (!d.options.link_path.empty() &&
         !sim::update_link(d.options.link_path, d.line.slave_path(), &why)) {

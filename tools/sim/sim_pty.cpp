@@ -20,6 +20,25 @@ bool fail(std::string *error, const std::string &what, int err) {
     if (error) *error = what + ": " + std::strerror(err);
     return false;
 }
+
+// Every line carries a write lock on its slave, held by the instance that
+// serves it, so that another instance can tell a link to a served line from
+// one a killed instance left behind (whose line is gone, or whose number a
+// new terminal has taken). An open-file-description lock where there is one:
+// it does not conflict with the flock() hosts take, and a host in the same
+// process closing its own descriptor of the device does not drop it.
+#ifdef F_OFD_SETLK
+constexpr int set_lock = F_OFD_SETLK, get_lock = F_OFD_GETLK;
+#else
+constexpr int set_lock = F_SETLK, get_lock = F_GETLK;
+#endif
+
+struct flock whole_file(short type) {
+    struct flock lk {};
+    lk.l_type = type;
+    lk.l_whence = SEEK_SET;
+    return lk;
+}
 }  // namespace
 
 bool pty::open(std::string *error) {
@@ -60,6 +79,8 @@ bool pty::open(std::string *error) {
         cfsetospeed(&tio, B38400);
         tcsetattr(s, TCSANOW, &tio);
     }
+    struct flock lk = whole_file(F_WRLCK);
+    (void)fcntl(s, set_lock, &lk);  // best effort: without it link_served() misses this line
     tcgetattr(s, &line_);
     // Set up after our own open, so that only hosts' closes show. Without
     // inotify the line settings are simply never put back.
@@ -147,6 +168,24 @@ bool update_link(const std::string &link, const std::string &target, std::string
         return fail(error, "rename to " + link, err);
     }
     return true;
+}
+
+bool link_served(const std::string &link, std::string *target) {
+    std::vector<char> buf(PATH_MAX + 1);
+    const ssize_t n = readlink(link.c_str(), buf.data(), buf.size() - 1);
+    if (n < 0) return false;
+    const std::string to(buf.data(), static_cast<std::size_t>(n));
+    if (target) *target = to;
+    // Instances serve pseudo-terminals only; anything else is not opened
+    // (opening some devices does things).
+    if (to.compare(0, 9, "/dev/pts/") != 0 && to.compare(0, 9, "/dev/ttys") != 0) return false;
+    const int fd = ::open(to.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    // A host holding the line with the exclusive flag set: it is in use.
+    if (fd < 0) return errno == EBUSY;
+    struct flock lk = whole_file(F_WRLCK);
+    const bool locked = fcntl(fd, get_lock, &lk) == 0 && lk.l_type != F_UNLCK;
+    ::close(fd);
+    return locked;
 }
 
 void remove_link(const std::string &link, const std::string &target) {

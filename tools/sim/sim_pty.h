@@ -44,6 +44,10 @@ class pty {
 // Points the symbolic link `link` at `target`, replacing an older link
 // atomically. Refuses to replace anything that is not a symbolic link.
 bool update_link(const std::string &link, const std::string &target, std::string *error);
+// Whether `link` is a symbolic link to a line another running instance
+// serves (or a host holds exclusively); *target (may be null) gets where it
+// points.
+bool link_served(const std::string &link, std::string *target);
 // Removes `link` if it is a symbolic link that points at `target`.
 void remove_link(const std::string &link, const std::string &target);
 
