@@ -119,20 +119,13 @@ TEST_F(device_sim, OpenSendsOnlyTheIdentificationAndFillsOnlyTheModel) {
     ca410DeviceRelease(dev);
 }
 
-TEST_F(device_sim, AnswerEndingAfterTheModelOpensButIsNotReportedByTheProbe) {
+// The probe refuses this answer (see the scripted probe's cases).
+TEST_F(device_sim, AnswerEndingAfterTheModelOpens) {
     sim->set_identity_answer("OK00,CA-410,");
     ca410_dev *dev = nullptr;
     ASSERT_EQ(ca410DeviceOpen(&dev, port.c_str(), 0), CA_OK);
     EXPECT_STREQ(dev->model, "CA-410");
     ca410DeviceRelease(dev);
-
-    auto probed = start_sim();
-    ASSERT_NE(probed, nullptr);
-    probed->set_identity_answer("OK00,CA-410,");
-    ser_com *sc = new_ser_com(probed->port_path().c_str());
-    EXPECT_EQ(ser_com_check_ca410(sc), -1);
-    ser_com_del(sc);
-    EXPECT_EQ(frames_of(*probed), std::vector<std::string>{kIdentify});
 }
 
 struct refusal_case {
