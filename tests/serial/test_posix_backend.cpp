@@ -1,10 +1,13 @@
 // The posix backend's operations, called directly through its table, over a
-// real pseudo-terminal pair; and its pure helpers (deadlines, termios
-// mapping, port naming and listing).
+// real pseudo-terminal pair; its pure helpers (deadlines, termios mapping,
+// port naming and listing); and the serial logic on it, the test playing the
+// instrument on the master side.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -17,9 +20,12 @@
 #include <tuple>
 #include <vector>
 
+#include "cmat/clock.h"
 #include "ser_nt_com/platform/posix.h"
 #include "ser_nt_com/platform/ser_platform.h"
+#include "ser_nt_com/ser_com.h"
 #include "serial/pty_pair.h"
+#include "support/log_capture.h"
 
 namespace {
 
@@ -590,6 +596,60 @@ TEST_F(PosixBackend, PurgeDropsStaleInput) {
                 SER_PURGE_TXABORT | SER_PURGE_RXABORT | SER_PURGE_TXCLEAR | SER_PURGE_RXCLEAR);
     set_timeouts(20, 100);
     EXPECT_EQ(read(64), "");
+}
+
+// ---- the serial logic on the backend ---------------------------------------
+
+class PosixPty : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // The native backend and the real clock, whatever a fake test left.
+        ser_platform = nullptr;
+        cmat_clock = nullptr;
+        ASSERT_TRUE(pty_.ok()) << "no pseudo-terminals on this machine";
+        sc_ = new_ser_com(pty_.slave_path().c_str());
+        ASSERT_NE(sc_, nullptr);
+        // The instrument's line: RTS/CTS, 38400, even parity, 2 stop bits, 7 bits.
+        ASSERT_EQ(ser_com_setport_ex(sc_, SER_FLOW_RTSCTS, SER_BAUD_38400, SER_PARITY_EVEN,
+                                     SER_STOP_2, SER_WORD_7, 0),
+                  0u);
+        ASSERT_EQ(ser_com_is_open(sc_), 1);
+        log_.clear();
+    }
+    void TearDown() override { ser_com_del(sc_); }
+
+    log_capture log_;
+    pty_pair pty_;
+    ser_com *sc_ = nullptr;
+    std::array<char, 128> buf_{};
+    int32_t count_ = -1;
+};
+
+TEST_F(PosixPty, BufferOfThreeHoldsTwoBytesAndIsNoTimeout) {
+    ASSERT_TRUE(pty_.send("OK00\r"));
+    std::array<char, 3> small{'#', '#', '#'};
+    EXPECT_EQ(ser_com_read(sc_, small.data(), 3, &count_, "\r", 1, 3000), 0u);
+    EXPECT_EQ(count_, 2);
+    EXPECT_EQ(std::string(small.data(), 3), std::string("OK\0", 3));
+    // The rest stays on the line for the next read.
+    EXPECT_EQ(ser_com_read(sc_, buf_.data(), buf_.size(), &count_, "\r", 1, 3000), 0u);
+    EXPECT_STREQ(buf_.data(), "00\r");
+}
+
+TEST_F(PosixPty, DrainDiscardsStaleBytesBeforeTheCommand) {
+    ASSERT_TRUE(pty_.send("OK00,late answer\r"));
+    std::this_thread::sleep_for(milliseconds(50));  // let it land before the exchange
+    pty_peer peer([this](const std::atomic<bool> &) {
+        if (pty_.receive(6, 5000) == "MES,1\r") pty_.send("OK00,1,0.5,0.6,0.7\r");
+    });
+    EXPECT_EQ(ser_com_write_read_ex(sc_, "MES,1\r", 0, buf_.data(), buf_.size(), &count_, "\r", 1,
+                                    3000, 1),
+              0u);
+    EXPECT_STREQ(buf_.data(), "OK00,1,0.5,0.6,0.7\r");
+    EXPECT_EQ(count_, 19);
+    // The drain ran silenced: none of its reads was logged.
+    EXPECT_THAT(log_.debug_text(), ::testing::Not(::testing::HasSubstr("late answer")));
+    EXPECT_EQ(default_log.debug, 8);
 }
 
 }  // namespace

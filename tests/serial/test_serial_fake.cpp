@@ -311,25 +311,19 @@ TEST_F(SerialFake, SetupFailuresLeaveTheRecordClosed) {
 
 // --- Closing -----------------------------------------------------------------
 
-TEST_F(SerialFake, CloseTwiceSleepsOnce) {
+TEST_F(SerialFake, CloseIsOpenAndDelete) {
     open_port();
+    sc_->is_open = 0;
+    EXPECT_EQ(ser_com_is_open(sc_), 1);  // follows the handle
+    EXPECT_EQ(sc_->is_open, 1);
     ser_com_close(sc_);
-    ser_com_close(sc_);
+    ser_com_close(sc_);  // twice sleeps once
     EXPECT_THAT(ops(), ElementsAre(op::close, op::sleep));
     EXPECT_THAT(sleeps(), ElementsAre(100u));
     EXPECT_EQ(ser_com_is_open(sc_), 0);
-    ser_com_close(nullptr);
-}
-
-TEST_F(SerialFake, IsOpenFollowsTheHandle) {
     EXPECT_EQ(ser_com_is_open(nullptr), 0);
-    open_port();
-    sc_->is_open = 0;
-    EXPECT_EQ(ser_com_is_open(sc_), 1);
-    EXPECT_EQ(sc_->is_open, 1);
-}
-
-TEST_F(SerialFake, DeleteClosesAnOpenPortAndWaitsButNotAClosedOne) {
+    ser_com_close(nullptr);
+    // Delete closes an open port and waits, but not a closed one.
     open_port();
     ser_com_del(sc_);
     sc_ = nullptr;
