@@ -90,6 +90,7 @@ class many_instruments : public ::testing::Test {
         }
         saved = default_log;
         default_log.d_log = counting_sink;
+        default_log.e_log = counting_sink;
         clog_set_debug(glog, 8);
     }
     void TearDown() override { default_log = saved; }
@@ -109,9 +110,8 @@ TEST_F(many_instruments, EachThreadReadsItsOwnInstrumentAndLogsItsOwnLines) {
     std::array<outcome, kInstruments> got;
     std::vector<std::thread> threads;
     for (int i = 0; i < kInstruments; i++) {
-        threads.emplace_back([&, i] {
-            got[i] = drive(sims[i]->port_path(), colour_of(i), kMeasurements);
-        });
+        threads.emplace_back(
+            [&, i] { got[i] = drive(sims[i]->port_path(), colour_of(i), kMeasurements); });
     }
     for (auto &t : threads) t.join();
     const auto t2 = std::chrono::steady_clock::now();
@@ -134,8 +134,9 @@ TEST_F(many_instruments, EachThreadReadsItsOwnInstrumentAndLogsItsOwnLines) {
     const double one = std::chrono::duration<double>(t1 - t0).count();
     const double eight = std::chrono::duration<double>(t2 - t1).count();
     const double ratio = eight / one;
-    std::printf("many instruments: one alone %.2f s, %d at once %.2f s, ratio %.2f, %ld log lines\n",
-                one, kInstruments, eight, ratio, g_lines.load());
+    std::printf(
+        "many instruments: one alone %.2f s, %d at once %.2f s, ratio %.2f, %ld log lines\n", one,
+        kInstruments, eight, ratio, g_lines.load());
     RecordProperty("wall_time_ratio", std::to_string(ratio));
 }
 
