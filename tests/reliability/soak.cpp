@@ -34,6 +34,7 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 constexpr int32_t kLogLevel = 8;
+constexpr int kChannel = 5;  // a stored user channel
 
 std::atomic<long> g_calls{0}, g_faults{0}, g_failures{0}, g_reopens{0};
 std::mutex g_print;
@@ -70,6 +71,8 @@ struct operation {
 
 std::vector<operation> operations() {
     const std::set<int32_t> exchange = exchange_codes();
+    std::set<int32_t> calfile_codes = exchange;
+    calfile_codes.insert(CA_E_PARSE);
     return {
         {"measure",
          40,
@@ -98,6 +101,23 @@ std::vector<operation> operations() {
          [](ca410_dev *d, std::mt19937 &) {
              ca410_dev_stat s;
              return ca410GetDeviceStat(d, &s);
+         }},
+        {"calfile", 6, 2, 1000, calfile_codes,
+         [](ca410_dev *d, std::mt19937 &) {
+             ca410_calfile f;
+             return ca410GetCalfile(d, kChannel, &f);
+         }},
+        {"callist",
+         1,
+         99,
+         1000,
+         {CA_OK, CA_E_GET_CALLIST},
+         [](ca410_dev *d, std::mt19937 &) {
+             ca410_callist_entry *list = nullptr;
+             int32_t count = 0;
+             const int32_t rc = ca410GetCallist(d, &list, &count);
+             ca410DeleteCallist(&list);
+             return rc;
          }},
         {"init",
          2,
@@ -188,6 +208,10 @@ void worker(int id, unsigned seed, long calls) {
         return;
     }
     sim.show_xyz(30.0 + id, 40.0, 50.0);
+    sim_channel ch;
+    ch.number = kChannel;
+    ch.name = "SOAK";
+    sim.put_channel(ch);
     ca410_dev *dev = nullptr;
     if (ca410DeviceOpen(&dev, sim.port_path().c_str(), 0) != CA_OK ||
         ca410DeviceInit(dev) != CA_OK) {
