@@ -5,7 +5,7 @@
 // one), find every stored channel, and hold either the last acknowledged
 // setting or the one in flight when the kill came.
 //
-// CA410_KILL_RUNS sets the number of kills (default 300).
+// CA410_KILL_RUNS sets the number of kills (default 200).
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -84,7 +84,7 @@ int setting(const std::string &line, const std::string &key) {
 
 TEST(StateUnderKill, EveryRestartFindsTheOldOrTheNewStateAndEveryChannel) {
     const char *env = std::getenv("CA410_KILL_RUNS");
-    const int runs = env ? std::atoi(env) : 300;
+    const int runs = env ? std::atoi(env) : 200;
     temp_dir dir;
     ASSERT_FALSE(dir.path.empty());
     const std::string state = dir.path + "/state", ctl = dir.path + "/ctl";
