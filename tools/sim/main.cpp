@@ -23,7 +23,7 @@ bool to_xyz(const std::vector<double> &v, sim_xyz *out) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int ca410_sim_main(int argc, char **argv) {
     CLI::App app{
         "Virtual CA-410 colour analyser on a pseudo-terminal.\n"
         "Open the printed port (or --link) from a host at 38400 7E2, e.g. send "

@@ -1,0 +1,93 @@
+"""ca410.colour against figures worked out here, on every input shape."""
+
+import math
+
+import pytest
+
+import ca410
+from ca410 import colour
+
+try:
+    import numpy
+except ImportError:  # the package works without it; these cases do not
+    numpy = None
+
+D65 = (95.047, 100.0, 108.883)
+
+
+def shoelace(t):
+    (ax, ay), (bx, by), (cx, cy) = t
+    return abs(ax * (by - cy) + bx * (cy - ay) + cx * (ay - by)) / 2
+
+
+def test_gamut_figures():
+    srgb = colour.reference_gamut("sRGB").triangle
+    p3 = colour.reference_gamut("DCI-P3").triangle
+    assert colour.triangle_area(srgb) == pytest.approx(0.11205, abs=1e-12)
+    # sRGB lies inside DCI-P3: it covers its area's share of it.
+    share = shoelace(srgb) / shoelace(p3)
+    assert share == pytest.approx(0.73717, abs=1e-5)
+    cases = [
+        (srgb, "sRGB", 1.0, 1.0),
+        (list(reversed(srgb)), srgb, 1.0, 1.0),
+        ("sRGB", "DCI-P3", share, share),
+        (p3, "sRGB", 1 / share, 1.0),
+        ([0, 0, 1, 0, 0, 1], [(0, 0), (1, 0), (1, 1)], 1.0, 0.5),
+    ]
+    for t, ref, ratio, coverage in cases:
+        assert colour.gamut_area_ratio(t, ref) == pytest.approx(ratio, abs=1e-12)
+        assert colour.gamut_coverage(t, ref) == pytest.approx(coverage, abs=1e-12)
+    g = colour.reference_gamut("DCI-P3")
+    assert (g.name, g.red, g.white) == ("DCI-P3", (0.68, 0.32), (0.314, 0.351))
+    with pytest.raises(ValueError):
+        colour.reference_gamut("Adobe RGB")
+    with pytest.raises(ca410.Error) as e:
+        colour.gamut_coverage(srgb, [(0, 0), (0.5, 0.5), (1, 1)])  # a reference of no area
+    assert e.value.name == "CA_COLOUR_E_DOMAIN"
+
+
+def test_chromaticity_and_cct_on_every_shape():
+    x, y = D65[0] / sum(D65), D65[1] / sum(D65)
+    d = D65[0] + 15 * D65[1] + 3 * D65[2]
+    want = (x, y, 4 * D65[0] / d, 9 * D65[1] / d)
+    c = colour.xyz_to_chromaticity(D65)
+    assert (c.x, c.y, c.u_prime, c.v_prime) == pytest.approx(want, abs=1e-15)
+    assert colour.xyz_to_xy(D65) == pytest.approx(want[:2])
+    assert colour.xyz_to_uv_prime(D65) == pytest.approx(want[2:])
+    cct, duv = colour.xyz_to_cct_duv(D65)
+    assert cct == pytest.approx(6504, abs=2) and duv == pytest.approx(0.0032, abs=1e-4)
+    assert colour.xy_to_cct_duv((x, y)) == pytest.approx((cct, duv), abs=1e-6)
+    assert colour.xyz_to_xy(ca410.Measurement(*D65)) == pytest.approx(want[:2])
+    assert colour.xyz_to_xy([D65, (1, 1, 1)]) == [pytest.approx(want[:2]),
+                                                  pytest.approx((1 / 3, 1 / 3))]
+    if numpy is not None:
+        arr = numpy.array([[D65, (1, 1, 1)]] * 3)  # shape (3, 2, 3)
+        xy = colour.xyz_to_xy(arr)
+        assert xy.shape == (3, 2, 2) and xy[2, 0] == pytest.approx(want[:2])
+        assert colour.xyz_to_cct_duv(arr)[1, 0] == pytest.approx((cct, duv))
+        assert colour.xy_to_cct_duv(numpy.array([[x, y]])).shape == (1, 2)
+    with pytest.raises(ca410.Error) as e:
+        colour.xyz_to_xy((0, 0, 0))
+    assert (e.value.code, e.value.name) == (2, "CA_COLOUR_E_DOMAIN")
+    assert e.value.function == "ca410ColourChromaticity"
+
+
+def test_spectra_and_locus():
+    nm, xs, ys = colour.spectral_locus()
+    assert len(nm) == 471 and nm[0] == 360 and nm[-1] == 830
+    assert (xs[160], ys[160]) == pytest.approx((0.074302, 0.833803), abs=1e-5)  # 520 nm
+    # Equal energy: x = y = 1/3 within the tables' rounding, under both observers.
+    for observer in (colour.OBSERVER_1931, colour.OBSERVER_1964):
+        xyz = colour.spectrum_to_xyz([1.0] * 471, 360, 1, observer)
+        assert colour.xyz_to_xy(xyz) == pytest.approx((1 / 3, 1 / 3), abs=2e-4)
+    # A line at 520 nm lands on the locus; Y is 0.683002 * ȳ(520) per unit.
+    line = [0.0] * 21
+    line[10] = 1000.0
+    X, Y, Z = colour.spectrum_to_xyz(line, 510, 1)
+    assert colour.xyz_to_xy((X, Y, Z)) == pytest.approx((xs[160], ys[160]), abs=1e-12)
+    assert Y == pytest.approx(683.002 * 0.710000, rel=1e-4)
+    with pytest.raises(ca410.Error) as e:
+        colour.spectrum_to_xyz([1.0], 500, 1)
+    assert e.value.name == "CA_COLOUR_E_ARGS"
+    assert math.isfinite(colour.spectrum_to_xyz(numpy.ones(5) if numpy is not None else [1] * 5,
+                                                500, 5)[1])

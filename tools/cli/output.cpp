@@ -1,0 +1,156 @@
+#include "output.h"
+
+namespace cli {
+
+namespace {
+
+// Decimals per figure: tristimulus values to 1e-4, chromaticity to 1e-5, CCT
+// to 0.1 K, Δuv to 1e-5.
+int decimals(std::size_t which) {
+    switch (which) {
+        case fX:
+        case fY:
+        case fZ:
+            return 4;
+        case fcct:
+            return 1;
+        default:
+            return 5;
+    }
+}
+
+// Text table columns: label, then the figures right-aligned.
+constexpr int label_width = 7;
+constexpr int column_width[figure_count] = {10, 10, 10, 9, 9, 9, 9, 9, 9};
+
+}  // namespace
+
+std::string figure_text(std::size_t which, const std::optional<double> &v, const char *empty,
+                        bool sign) {
+    if (!v) return empty;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, sign && which == fduv ? "%+.*f" : "%.*f", decimals(which), *v);
+    return buf;
+}
+
+std::string json_escape(const std::string &s) {
+    std::string out;
+    for (const char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string reading_line(std::size_t number, const figures &f) {
+    static const char *const text_names[figure_count] = {"X",  "Y",  "Z",   "x",  "y",
+                                                         "u'", "v'", "CCT", "Δuv"};
+    std::string line = "#" + std::to_string(number);
+    for (std::size_t i = 0; i < figure_count; ++i) {
+        line += i == fx || i == fcct ? "  " : " ";
+        line += text_names[i];
+        line += ' ';
+        line += figure_text(i, f[i], "-", true);
+        if (i == fcct && f[i]) line += " K";
+    }
+    return line;
+}
+
+std::string fit_columns(const std::string &line, int columns) {
+    std::string out;
+    int used = 0;
+    for (const char c : line) {
+        const bool continuation = (static_cast<unsigned char>(c) & 0xc0) == 0x80;
+        if (!continuation && ++used > columns) break;
+        out += c;
+    }
+    return out;
+}
+
+void reading_writer::begin(const std::string &port, int channel) {
+    switch (format_) {
+        case format::text: {
+            std::fprintf(out_, "%*s", label_width, "reading");
+            for (std::size_t i = 0; i < figure_count; ++i) {
+                // "Δ" takes two bytes and one column.
+                const char *name = i == fduv ? "Δuv" : i == fcct ? "CCT/K" : figure_names[i];
+                std::fprintf(out_, "%*s", column_width[i] + (i == fduv ? 1 : 0), name);
+            }
+            std::fputc('\n', out_);
+            break;
+        }
+        case format::csv:
+            std::fputs("reading", out_);
+            for (const char *name : figure_names) std::fprintf(out_, ",%s", name);
+            std::fputc('\n', out_);
+            break;
+        case format::json:
+            std::fprintf(out_, "{\"port\": \"%s\", \"channel\": %d, \"readings\": [",
+                         json_escape(port).c_str(), channel);
+            break;
+    }
+    std::fflush(out_);
+}
+
+void reading_writer::row(const char *label, const figures &f, bool deviation) {
+    switch (format_) {
+        case format::text:
+            std::fprintf(out_, "%*s", label_width, label);
+            for (std::size_t i = 0; i < figure_count; ++i) {
+                // A deviation carries no sign.
+                const std::string v = figure_text(i, f[i], "-", !deviation);
+                std::fprintf(out_, "%*s", column_width[i], v.c_str());
+            }
+            std::fputc('\n', out_);
+            break;
+        case format::csv:
+            std::fputs(label, out_);
+            for (std::size_t i = 0; i < figure_count; ++i)
+                std::fprintf(out_, ",%s", figure_text(i, f[i], "").c_str());
+            std::fputc('\n', out_);
+            break;
+        case format::json:
+            std::fputc('{', out_);
+            for (std::size_t i = 0; i < figure_count; ++i)
+                std::fprintf(out_, "%s\"%s\": %s", i ? ", " : "", figure_names[i],
+                             figure_text(i, f[i], "null").c_str());
+            std::fputc('}', out_);
+            break;
+    }
+    std::fflush(out_);
+}
+
+void reading_writer::reading(const figures &f) {
+    readings_.push_back(f);
+    if (format_ == format::json) std::fputs(readings_.size() > 1 ? ",\n  " : "\n  ", out_);
+    row(std::to_string(readings_.size()).c_str(), f, false);
+}
+
+void reading_writer::end() {
+    const bool summary = readings_.size() > 1;
+    const series_stats s = stats_of(readings_);
+    if (format_ == format::json) {
+        std::fputs("\n]", out_);
+        if (summary) {
+            std::fputs(",\n\"mean\": ", out_);
+            row("mean", s.mean, false);
+            std::fputs(",\n\"std\": ", out_);
+            row("std", s.stddev, true);
+        }
+        std::fputs("}\n", out_);
+    } else if (summary) {
+        row("mean", s.mean, false);
+        row("std", s.stddev, true);
+    }
+    std::fflush(out_);
+}
+
+}  // namespace cli
