@@ -71,28 +71,26 @@ void store_level(int32_t *field, int32_t level) {
 #endif
 }
 
-// The calling thread's innermost override: the channel it applies to (null:
-// none) and its level.
-thread_local const clog *override_log = nullptr;
-thread_local int32_t override_level = 0;
+// The calling thread's innermost override; each links to the one outside it.
+thread_local const clog_debug_override *innermost = nullptr;
 
 }  // namespace
 
 int32_t clog_debug_level(const clog *log) {
     if (log == nullptr) return INT32_MIN;
-    if (log == override_log) return override_level;
+    for (const clog_debug_override *o = innermost; o != nullptr; o = o->outer_) {
+        if (o->log_ == log) return o->level_;
+    }
     return load_level(&log->debug);
 }
 
 clog_debug_override::clog_debug_override(clog *log, int32_t level)
-    : saved_log_(override_log), saved_level_(override_level) {
-    override_log = log;
-    override_level = level;
+    : log_(log), level_(level), outer_(innermost) {
+    innermost = this;
 }
 
 clog_debug_override::~clog_debug_override() {
-    override_log = saved_log_;
-    override_level = saved_level_;
+    innermost = outer_;
 }
 
 void clog_set_debug(clog *log, int32_t level) {

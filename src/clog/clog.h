@@ -63,9 +63,10 @@ int32_t clog_debug_level(const clog *log);
 // Lowers or raises the debug threshold of `log` for a stretch of work on the
 // calling thread only: clogd and dump_bytes on this thread use `level` until
 // the object goes out of scope; other threads, and the channel's own `debug`
-// field, are untouched. Overrides nest. Kept per thread so that one thread's
-// drain or directory walk neither silences nor lets through another thread's
-// messages, and the saved value can never be put back over a newer one.
+// field, are untouched. Overrides nest (the innermost one for a channel
+// wins). Kept per thread so that one thread's drain or directory walk
+// neither silences nor lets through another thread's messages, and a saved
+// value can never be put back over a newer one.
 class clog_debug_override {
   public:
     clog_debug_override(clog *log, int32_t level);
@@ -74,6 +75,8 @@ class clog_debug_override {
     clog_debug_override &operator=(const clog_debug_override &) = delete;
 
   private:
-    const clog *saved_log_;
-    int32_t saved_level_;
+    friend int32_t clog_debug_level(const clog *log);
+    const clog *log_;
+    int32_t level_;
+    const clog_debug_override *outer_;  // the thread's previous innermost override
 };
