@@ -35,8 +35,10 @@ void run(ca410_dev *dev, uint8_t pick) {
             if (rc != CA_OK && !untouched(out, 3)) std::abort();
             break;
         case 2: {
-            ca410_dev_stat stat{};
+            ca410_dev_stat stat{-7, -7, -7};
             rc = ca410GetDeviceStat(dev, &stat);
+            if (rc == CA_OK ? (stat.zero_cal != 0 && stat.zero_cal != 1) : stat.zero_cal != -7)
+                std::abort();
             break;
         }
         case 3: {
@@ -57,6 +59,18 @@ void run(ca410_dev *dev, uint8_t pick) {
             ca410_callist_entry *list = nullptr;
             int32_t count = -1;
             rc = ca410GetCallist(dev, &list, &count);
+            if (rc == CA_OK) {
+                // The copy: ascending channels, terminated names, counted right.
+                int32_t n = 0, last = 0;
+                for (const ca410_callist_entry *e = list; e; e = e->next, n++) {
+                    if (e->channel <= last || e->channel > 99) std::abort();
+                    if (std::memchr(e->name, '\0', sizeof e->name) == nullptr) std::abort();
+                    last = e->channel;
+                }
+                if (n != count) std::abort();
+            } else if (list != nullptr || count != -1) {
+                std::abort();  // untouched on failure
+            }
             ca410DeleteCallist(&list);
             break;
         }
