@@ -43,6 +43,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "ca410_version.h" /* CA410_VERSION_MAJOR ... CA410_VERSION_STRING */
+
 /* CA410_API marks the exported functions. Define CA410_STATIC when linking
  * the library statically; the library's own build defines
  * CA410_BUILDING_LIBRARY. */

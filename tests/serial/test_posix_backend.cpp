@@ -373,14 +373,47 @@ class PosixBackend : public ::testing::Test {
     ser_handle handle_ = nullptr;
 };
 
-TEST_F(PosixBackend, FullPathIsUsedAsGivenAndBareNameLivesUnderDev) {
-    const std::string bare = pty_.slave_path().substr(std::strlen("/dev/"));  // "pts/N"
-    for (const std::string &name : {pty_.slave_path(), bare}) {
-        char path[100];
-        ASSERT_TRUE(ops_->open_port(name.c_str(), path, sizeof path, &handle_)) << name;
-        EXPECT_EQ(std::string(path), pty_.slave_path());
-        ops_->close(handle_);
-        handle_ = nullptr;
+// A name with a "/" is a path, relative ones from the working directory; only
+// a bare name is looked up under /dev (never in the working directory).
+TEST_F(PosixBackend, NameWithASlashIsAPathAndABareNameLivesUnderDev) {
+    namespace fs = std::filesystem;
+    char tmpl[] = "/tmp/ca410_names_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const fs::path root = tmpl;
+    struct restore {
+        fs::path cwd = fs::current_path(), dir;
+        ~restore() {
+            fs::current_path(cwd);
+            fs::remove_all(dir);
+        }
+    } restore{fs::current_path(), root};
+    fs::create_directories(root / "sub");
+    fs::create_symlink(pty_.slave_path(), root / "ca410_test_port");
+    fs::create_symlink(pty_.slave_path(), root / "sub/port");
+    fs::current_path(root);
+    const std::string pts = pty_.slave_path().substr(std::strlen("/dev/"));  // "pts/N"
+    struct name_case {
+        std::string name, path;
+        uint32_t error;  // 0: opens
+    };
+    const name_case cases[] = {
+        {pty_.slave_path(), pty_.slave_path(), 0},
+        {"./ca410_test_port", "./ca410_test_port", 0},
+        {"sub/port", "sub/port", 0},
+        {(root / "sub/port").string(), (root / "sub/port").string(), 0},
+        {pts, pts, ENOENT},  // relative to here, not to /dev
+        {"ca410_test_port", "/dev/ca410_test_port", ENOENT},
+        {"null", "/dev/null", ENOTTY},  // found there, but not a terminal
+    };
+    for (const auto &c : cases) {
+        char path[256] = "";
+        ser_handle h = nullptr;
+        EXPECT_EQ(ops_->open_port(c.name.c_str(), path, sizeof path, &h), c.error == 0) << c.name;
+        EXPECT_EQ(std::string(path), c.path) << c.name;
+        if (c.error != 0) {
+            EXPECT_EQ(ops_->last_error(), c.error) << c.name;
+        }
+        if (h != nullptr) ops_->close(h);
     }
 }
 

@@ -21,8 +21,8 @@ std::string target_frame(const char *head, const sim_xyz &t) {
 
 // A display whose primaries differ from the targets, as a real panel differs
 // from its nominal colours.
-sim_options panel() {
-    sim_options o;
+sim_instrument_options panel() {
+    sim_instrument_options o;
     o.display.primaries = {{{45.0, 23.0, 2.5}, {33.0, 68.0, 13.0}, {19.0, 8.5, 97.0}}};
     o.display.gamma = 2.4;
     return o;

@@ -17,7 +17,7 @@ struct exact_case {
 class InstrumentAnswers : public ::testing::TestWithParam<exact_case> {};
 
 TEST_P(InstrumentAnswers, FreshInstrumentAnswersExactly) {
-    sim::instrument inst{sim_options{}};
+    sim::instrument inst{sim_instrument_options{}};
     EXPECT_EQ(inst.execute(GetParam().frame).text, GetParam().answer) << GetParam().frame;
 }
 
@@ -41,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
 class MalformedFrames : public ::testing::TestWithParam<const char *> {};
 
 TEST_P(MalformedFrames, AnswerEr10AndChangeNothing) {
-    sim::instrument inst{sim_options{}};
+    sim::instrument inst{sim_instrument_options{}};
     const sim_settings before = inst.settings;
     const sim::reply r = inst.execute(GetParam());
     EXPECT_EQ(r.text, "ER10") << GetParam();
@@ -74,7 +74,7 @@ struct round_trip {
 class SettingsRoundTrip : public ::testing::TestWithParam<round_trip> {};
 
 TEST_P(SettingsRoundTrip, ReadBackWhatWasSet) {
-    sim::instrument inst{sim_options{}};
+    sim::instrument inst{sim_instrument_options{}};
     for (const char *frame : GetParam().set) {
         const sim::reply r = inst.execute(frame);
         EXPECT_EQ(r.text, "OK00") << frame;
@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         round_trip{{"MCH,1,5", "RST,0,0"}, "STR,3", "OK00,0"}));
 
 TEST(InstrumentMeasure, AnswersTheShownLightInTheDisplayMode) {
-    sim::instrument inst{sim_options{}};
+    sim::instrument inst{sim_instrument_options{}};
     inst.shown_light = sim_xyz{20.0, 30.0, 50.0};
     ASSERT_EQ(inst.execute("ZRC").text, "OK00");
     // Probe, display mode, the three values of the mode, u' v', channel, speed.
@@ -125,7 +125,7 @@ struct range_case {
 class InstrumentRange : public ::testing::TestWithParam<range_case> {};
 
 TEST_P(InstrumentRange, LuminanceAboveTheColourRangeAnswersEr22) {
-    sim::instrument inst{sim_options{}};
+    sim::instrument inst{sim_instrument_options{}};
     ASSERT_EQ(inst.execute("ZRC").text, "OK00");
     ASSERT_EQ(inst.execute(GetParam().range_frame).text, "OK00");
     inst.shown_light = sim_xyz{1.0, GetParam().y, 1.0};
@@ -140,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(Limits, InstrumentRange,
                                            range_case{"RGS,0,0,0,1", 5001.0, "ER22"}));
 
 TEST(InstrumentMeasure, ExternalSyncWithoutSignalAnswersEr20) {
-    sim_options options;
+    sim_instrument_options options;
     options.external_sync_hz = 0.0;
     sim::instrument inst{options};
     ASSERT_EQ(inst.execute("ZRC").text, "OK00");
@@ -150,7 +150,7 @@ TEST(InstrumentMeasure, ExternalSyncWithoutSignalAnswersEr20) {
 }
 
 TEST(InstrumentTiming, BusyTimeOfZeroCalibrationAndMeasurementBySpeed) {
-    sim_options options;
+    sim_instrument_options options;
     options.zrc_ms = 250;
     options.measure_ms = {400, 30, 60, 90};
     sim::instrument inst{options};

@@ -1,8 +1,11 @@
 // The instrument on its pseudo-terminal: the record, every fault, pacing,
 // hang-up and reconnection, driven by a plain POSIX host; faults and timings
 // are set through the control language, as the ca410-sim program sets them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -209,6 +212,43 @@ TEST_F(SimLine, HostsMayOpenAndCloseThePortAgainAndAgain) {
     }
 }
 
+// A Win32 host under Wine asks for 7E2 with RTS/CTS on every open. A pty
+// keeps 8 bits and no parity, and glibc fails a request of which the kernel
+// applied nothing: only a line put back after the previous host can take it.
+TEST_F(SimLine, LineSettingsComeBackAfterAHostCloses) {
+    const auto set_7e2 = [](int fd) {
+        termios t{};
+        tcgetattr(fd, &t);
+        t.c_iflag |= IGNBRK | INPCK;
+        t.c_cflag = (t.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;
+        return tcsetattr(fd, TCSANOW, &t);
+    };
+    // The simulation looks at hosts' closes before it answers a frame: once
+    // a host has its answer, every earlier close has been dealt with.
+    const auto exchange = [](int fd) {
+        std::string answer;
+        if (::write(fd, "IDO,0,1\r", 8) != 8) return answer;
+        char c = 0;
+        pollfd p{fd, POLLIN, 0};
+        while (answer.find('\r') == std::string::npos && poll(&p, 1, 2000) > 0 &&
+               ::read(fd, &c, 1) == 1)
+            answer += c;
+        return answer;
+    };
+    host.reset();
+    for (int i = 0; i < 3; ++i) {
+        const int fd = ::open(sim.port_path().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(exchange(fd), identity) << i;
+        termios fresh{};
+        tcgetattr(fd, &fresh);
+        EXPECT_EQ(fresh.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), CS8) << i;
+        EXPECT_EQ(fresh.c_iflag, 0u) << i;
+        EXPECT_EQ(set_7e2(fd), 0) << i;
+        ::close(fd);
+    }
+}
+
 TEST_F(SimLine, PacedAnswerTakesItsLineTime) {
     // 700 characters: 200 ms at 38400 7E2.
     ASSERT_EQ(control(sim, "pace on"), "ok");
@@ -280,6 +320,33 @@ TEST(SimInstances, LinkRefusesToReplaceARegularFile) {
     EXPECT_FALSE(sim.start(&error));
     EXPECT_NE(error.find("not a symbolic link"), std::string::npos) << error;
     unlink(o.link_path.c_str());
+}
+
+// The link of a running instance is refused, and left as it is; a link to a
+// line that is gone (its instance was killed) is taken over.
+TEST(SimInstances, ALiveLinkIsRefusedAndAStaleOneTakenOver) {
+    temp_dir dir;
+    sim_options o;
+    o.link_path = dir.path + "/port";
+    ca410_sim first(o), second(o);
+    std::string error;
+    ASSERT_TRUE(first.start(&error)) << error;
+    EXPECT_FALSE(second.start(&error));
+    EXPECT_EQ(error, o.link_path + " links to " + first.port_path() +
+                         ", the line of another running instance; not taking it over");
+    EXPECT_FALSE(second.running());
+    {
+        sim_host host(o.link_path);  // still the first one's line
+        ASSERT_TRUE(host.ok());
+        EXPECT_EQ(host.exchange("IDO,0,1"), identity);
+    }
+    first.stop();
+
+    ASSERT_EQ(symlink((dir.path + "/gone").c_str(), o.link_path.c_str()), 0);
+    ASSERT_TRUE(second.start(&error)) << error;
+    sim_host host(o.link_path);
+    ASSERT_TRUE(host.ok());
+    EXPECT_EQ(host.exchange("IDO,0,1"), identity);
 }
 
 }  // namespace

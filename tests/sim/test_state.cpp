@@ -102,21 +102,40 @@ TEST_P(CorruptStateFile, IsRefusedAndLeftUntouched) {
 
 INSTANTIATE_TEST_SUITE_P(
     Damages, CorruptStateFile,
-    ::testing::Values(
-        corruption{"CutShort", [](std::string s) { return s.substr(0, s.size() / 2); },
-                   "no checksum line"},
-        corruption{"FlippedDigit",
-                   [](std::string s) {
-                       s[s.find("display_mode ") + 13] = '5';
-                       return s;
-                   },
-                   "checksum does not match"},
-        corruption{"Empty", [](std::string) { return std::string(); }, "no checksum line"},
-        corruption{
-            "BadChecksumLine",
-            [](std::string s) { return s.substr(0, s.rfind("checksum")) + "checksum xyz\n"; },
-            "malformed checksum line"}),
+    ::testing::Values(corruption{"CutShort",
+                                 [](std::string s) { return s.substr(0, s.size() / 2); },
+                                 "no checksum line"},
+                      corruption{"FlippedDigit",
+                                 [](std::string s) {
+                                     s[s.find("display_mode ") + 13] = '5';
+                                     return s;
+                                 },
+                                 "checksum does not match"},
+                      corruption{"BadChecksumLine",
+                                 [](std::string s) {
+                                     return s.substr(0, s.rfind("checksum")) + "checksum xyz\n";
+                                 },
+                                 "malformed checksum line"}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// An empty file holds no state yet: the instrument starts at power-on and
+// writes its state there.
+TEST_F(StateDir, EmptyFileStartsAFreshState) {
+    for (const char *empty : {"", "\n", " \n\t\n"}) {
+        write_file(file, empty);
+        sim_options o;
+        o.state_file = file;
+        o.settings.measure_speed = 2;
+        ca410_sim sim(o);
+        std::string error;
+        ASSERT_TRUE(sim.start(&error)) << error;
+        EXPECT_EQ(sim.settings().measure_speed, 2);
+        EXPECT_TRUE(sim.channels().empty());
+        sim.stop();
+        sim::lasting_state st;
+        EXPECT_EQ(sim::load_state_file(file, &st, &error), sim::load_result::loaded) << error;
+    }
+}
 
 TEST_F(StateDir, SettingsAndChannelsSurviveARestart) {
     sim_options o;

@@ -1,6 +1,8 @@
 #include "colours.h"
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <cctype>
 #include <cerrno>
@@ -138,8 +140,12 @@ show_colour run_command(const std::string &command) {
         const std::string line = command + " " + colour_names[static_cast<std::size_t>(c)];
         const int status = std::system(line.c_str());
         // system() ignores Ctrl-C in this process while the command runs.
-        if (interrupted() || (WIFSIGNALED(status) && WTERMSIG(status) == SIGINT))
-            return static_cast<int>(exit_interrupted);
+#ifdef _WIN32
+        const bool stopped_by_ctrl_c = false;  // Windows reports no signals in the status
+#else
+        const bool stopped_by_ctrl_c = WIFSIGNALED(status) && WTERMSIG(status) == SIGINT;
+#endif
+        if (interrupted() || stopped_by_ctrl_c) return static_cast<int>(exit_interrupted);
         if (status != 0) {
             std::fprintf(stderr, "ca410: the show command failed (status %d): %s\n", status,
                          line.c_str());

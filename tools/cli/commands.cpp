@@ -1,7 +1,11 @@
 #include "commands.h"
 
-#include <sys/ioctl.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +22,21 @@ namespace cli {
 namespace {
 
 constexpr int max_ports = 64;
+
+// Width of the terminal on standard output, less one column; 79 if unknown.
+int terminal_columns() {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        const int width = info.srWindow.Right - info.srWindow.Left + 1;
+        if (width > 1) return width - 1;
+    }
+#else
+    winsize w{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 1) return w.ws_col - 1;
+#endif
+    return 79;
+}
 
 // Lists the names a port lister filled in and frees them.
 int print_names(std::vector<char *> &names, int32_t n, const char *none) {
@@ -196,9 +215,7 @@ int cmd_measure(const global_options &g, const measure_options &m) {
         const figures f = figures_of(xyz);
         ++taken;
         if (redraw) {
-            winsize w{};
-            const int columns =
-                ioctl(STDOUT_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 1 ? w.ws_col - 1 : 79;
+            const int columns = terminal_columns();
             std::printf("\r%s\x1b[K", fit_columns(reading_line(taken, f), columns).c_str());
             std::fflush(stdout);
         } else {
@@ -280,7 +297,11 @@ int cmd_calibrate(const global_options &g, const calibrate_options &c, const sho
     }
     const std::time_t now = std::time(nullptr);
     std::tm t{};
+#ifdef _WIN32
+    localtime_s(&t, &now);
+#else
     localtime_r(&now, &t);
+#endif
     if (int st = s.check("storing channel " + std::to_string(c.channel),
                          ca410WRGBCalibEnd(s.dev(), c.channel, c.name.c_str(), t.tm_year + 1900,
                                            t.tm_mon + 1, t.tm_mday, t.tm_hour)))

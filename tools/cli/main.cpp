@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "ca410_version.h"
 #include "commands.h"
+#ifdef CA410_CLI_WITH_SIM
 #include "sim_main.h"
+#endif
 
 namespace {
 
@@ -54,7 +57,7 @@ int main(int argc, char **argv) {
     app.footer(footer);
     app.require_subcommand(1);
     app.fallthrough();  // global options after the subcommand too
-    app.set_version_flag("--version", std::string("ca410 ") + CA410_CLI_VERSION);
+    app.set_version_flag("--version", std::string("ca410 ") + CA410_VERSION_STRING);
 
     cli::global_options g;
     app.add_option("-p,--port", g.port, "serial port of the instrument (default: $CA410_PORT)");
@@ -138,6 +141,7 @@ int main(int argc, char **argv) {
     gamut->add_option("--svg", svg, "also draw the xy diagram into FILE");
     gamut_show.add_to(gamut);
 
+#ifdef CA410_CLI_WITH_SIM
     CLI::App *sim = app.add_subcommand(
         "sim", "run the virtual instrument (the ca410-sim program; 'ca410 sim --help')");
     sim->prefix_command();
@@ -149,6 +153,7 @@ int main(int argc, char **argv) {
         "a working day on the built-in virtual instrument: open, initialise, measure, calibrate "
         "a channel, read it back, delete it, and the gamut report");
     demo->add_option("--svg", svg, "also draw the gamut's xy diagram into FILE");
+#endif
 
     try {
         app.parse(argc, argv);
@@ -177,6 +182,7 @@ int main(int argc, char **argv) {
         return status == 0 ? cli::exit_ok : cli::exit_usage;
     }
 
+#ifdef CA410_CLI_WITH_SIM
     if (sim->parsed()) {
         std::vector<std::string> args = sim->remaining();
         std::string name = "ca410 sim";
@@ -185,6 +191,7 @@ int main(int argc, char **argv) {
         sim_argv.push_back(nullptr);
         return ca410_sim_main(static_cast<int>(sim_argv.size() - 1), sim_argv.data());
     }
+#endif
 
     cli::install_interrupt_handler();
     cli::hold_library_log(g.log_level);
@@ -202,6 +209,10 @@ int main(int argc, char **argv) {
     if (which == "calfile") return cli::cmd_calfile(g, channel);
     if (which == "delete") return cli::cmd_delete(g, channel);
     if (which == "calibrate") return cli::cmd_calibrate(g, cal, cal_show.make());
+#ifdef CA410_CLI_WITH_SIM
     if (which == "gamut") return cli::cmd_gamut(g, svg, gamut_show.make());
     return cli::cmd_demo(g, svg);
+#else
+    return cli::cmd_gamut(g, svg, gamut_show.make());
+#endif
 }

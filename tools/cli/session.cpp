@@ -86,12 +86,19 @@ std::string hint_for(int32_t code, const std::string &port) {
 }  // namespace
 
 void install_interrupt_handler() {
+#ifdef _WIN32
+    // The C runtime's signal(): the handler is reset after each Ctrl-C, so a
+    // second one ends the program at once, as on_interrupt() does elsewhere.
+    signal(SIGINT, on_interrupt);
+    signal(SIGTERM, on_interrupt);
+#else
     struct sigaction sa {};
     sa.sa_handler = on_interrupt;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;  // no SA_RESTART: a prompt waiting for Enter returns at once
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+#endif
 }
 
 bool interrupted() {

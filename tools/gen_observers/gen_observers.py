@@ -4,8 +4,8 @@
 Usage: gen_observers.py [--data DIR] [--out FILE]
 
 DIR holds cie1931_2deg_1nm.csv and cie1964_10deg_1nm.csv (columns nm,xbar,ybar,zbar,
-one header line, 360 nm to 830 nm at 1 nm). The default DIR is ../shared/data beside
-the repository, the default FILE src/cmat/observer_tables.cpp in it.
+one header line, 360 nm to 830 nm at 1 nm). The default DIR is the repository's data/,
+the default FILE src/cmat/observer_tables.cpp in it.
 
 Each value is written with the digits of the table, so the compiler turns the
 published decimal text into the nearest double; nothing is rounded or rescaled here.
@@ -106,7 +106,7 @@ def render(tables):
 
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--data", default=os.path.join(REPO, "..", "shared", "data"),
+    parser.add_argument("--data", default=os.path.join(REPO, "data"),
                         help="folder with the CIE CSV tables")
     parser.add_argument("--out", default=os.path.join(REPO, "src", "cmat", "observer_tables.cpp"),
                         help="C++ source to write")

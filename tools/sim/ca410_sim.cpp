@@ -282,7 +282,10 @@ struct ca410_sim::impl {
         bool line_full = false;
         while (!stopping) {
             const time_point now = clock_type::now();
-            pollfd fds[2] = {{wake_fd[0], POLLIN, 0}, {line.master(), 0, 0}};
+            // A host's close puts the line settings back at once: the next
+            // host may set its own soon after it opens.
+            pollfd fds[3] = {
+                {wake_fd[0], POLLIN, 0}, {line.master(), 0, 0}, {line.watch_fd(), POLLIN, 0}};
             if (now >= read_backoff) fds[1].events |= POLLIN;
             if (line_full) fds[1].events |= POLLOUT;
             timespec ts{};
@@ -298,7 +301,7 @@ struct ca410_sim::impl {
                 ts.tv_nsec = static_cast<long>(ns % 1000000000);
                 timeout = &ts;
             }
-            const int rc = ppoll(fds, 2, timeout, nullptr);
+            const int rc = ppoll(fds, 3, timeout, nullptr);
             if (rc < 0 && errno != EINTR) break;
             if (rc > 0 && (fds[0].revents & POLLIN)) {
                 char buf[64];
@@ -306,6 +309,7 @@ struct ca410_sim::impl {
                 }
             }
             if (stopping) break;
+            if (rc > 0 && (fds[2].revents & POLLIN)) line.release_exclusive();
             if (rc > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
                 char buf[4096];
                 const ssize_t n = ::read(line.master(), buf, sizeof buf);
@@ -352,7 +356,7 @@ bool ca410_sim::start(std::string *error) {
         switch (sim::load_state_file(d.options.state_file, &st, &why)) {
             case sim::load_result::refused:
                 return fail(why);
-            case sim::load_result::missing:
+            case sim::load_result::fresh:
                 fresh_file = true;
                 break;
             case sim::load_result::loaded: {
@@ -369,6 +373,10 @@ bool ca410_sim::start(std::string *error) {
             }
         }
     }
+    std::string taken;
+    if (!d.options.link_path.empty() && sim::link_served(d.options.link_path, &taken))
+        return fail(d.options.link_path + " links to " + taken +
+                    ", the line of another running instance; not taking it over");
     if (!d.line.open(&why)) return fail(why);
     if (!d.options.link_path.empty() &&
         !sim::update_link(d.options.link_path, d.line.slave_path(), &why)) {

@@ -6,7 +6,7 @@
 #include <array>
 #include <optional>
 
-#include "ca410_sim.h"
+#include "sim_types.h"
 
 namespace sim {
 

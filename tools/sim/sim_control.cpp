@@ -48,6 +48,13 @@ std::string_view after_words(std::string_view line, std::size_t n) {
     return line.substr(i);
 }
 
+// "error: WHAT: NAME is LO to HI, not VALUE": a refusal that says what is valid.
+std::string out_of_range(std::string_view what, std::string_view name, std::string_view range,
+                         std::string_view value) {
+    return "error: " + std::string(what) + ": " + std::string(name) + " is " + std::string(range) +
+           ", not " + std::string(value);
+}
+
 constexpr std::string_view help_text =
     "ok commands: show R G B | show-xyz X Y Z | port | frames | clear-frames | settings | "
     "channels | pace on|off | zrc-ms MS | measure-ms SPEED MS | fault error-next CODE [N] | "
@@ -67,16 +74,35 @@ std::string fault_command(ca410_sim &sim, std::string_view line,
         if (w.size() <= i) return fallback;
         return parse_whole<int>(w[i]);
     };
-    if (kind == "error-next") {
+    // Error and warning numbers are two digits on the line; counts of
+    // frames 0 (disarm) or more.
+    const auto bad_code = [&](std::size_t i, std::string_view name) -> std::optional<std::string> {
+        const int v = *parse_whole<int>(w[i]);
+        if (v < 0 || v > 99)
+            return out_of_range("fault " + std::string(kind), name, "0 to 99", w[i]);
+        return std::nullopt;
+    };
+    const auto bad_count = [&](std::size_t i) -> std::optional<std::string> {
+        if (w.size() > i && *parse_whole<int>(w[i]) < 0)
+            return out_of_range("fault " + std::string(kind), "N", "0 or more", w[i]);
+        return std::nullopt;
+    };
+    if (kind == "error-next" || kind == "warning-next") {
+        const bool error = kind == "error-next";
         const auto code = w.size() > 2 ? parse_whole<int>(w[2]) : std::nullopt;
         const auto n = arg_int(3, 1);
-        if (!code || !n || w.size() > 4 || *code < 0 || *code > 99)
-            return usage("error-next CODE [N]");
-        sim.fault_error_next(*code, *n);
+        if (!code || !n || w.size() > 4)
+            return usage(error ? "error-next CODE [N]" : "warning-next NUMBER [N]");
+        if (auto e = bad_code(2, error ? "CODE" : "NUMBER")) return *e;
+        if (auto e = bad_count(3)) return *e;
+        if (error)
+            sim.fault_error_next(*code, *n);
+        else
+            sim.fault_warning_next(*code, *n);
     } else if (kind == "error-head") {
         const auto code = w.size() > 3 ? parse_whole<int>(w[3]) : std::nullopt;
-        if (!code || w.size() != 4 || w[2].size() < 3 || *code < 0 || *code > 99)
-            return usage("error-head HEAD CODE");
+        if (!code || w.size() != 4 || w[2].size() < 3) return usage("error-head HEAD CODE");
+        if (auto e = bad_code(3, "CODE")) return *e;
         sim.fault_error_for_head(std::string(w[2]), *code);
     } else if (kind == "answer-frame") {
         std::string frame, answer;
@@ -85,15 +111,10 @@ std::string fault_command(ca410_sim &sim, std::string_view line,
             (!lost && !unescape_bytes(after_words(line, 3), &answer)))
             return usage("answer-frame FRAME [TEXT]");
         sim.fault_answer_for_frame(frame, lost ? std::nullopt : std::optional<std::string>(answer));
-    } else if (kind == "warning-next") {
-        const auto num = w.size() > 2 ? parse_whole<int>(w[2]) : std::nullopt;
-        const auto n = arg_int(3, 1);
-        if (!num || !n || w.size() > 4 || *num < 0 || *num > 99)
-            return usage("warning-next NUMBER [N]");
-        sim.fault_warning_next(*num, *n);
     } else if (kind == "silent-next") {
         const auto n = arg_int(2, 1);
         if (!n || w.size() > 3) return usage("silent-next [N]");
+        if (auto e = bad_count(2)) return *e;
         sim.fault_silent_next(*n);
     } else if (kind == "split-next") {
         const auto at = w.size() > 2 ? parse_whole<std::size_t>(w[2]) : std::nullopt;
@@ -136,6 +157,18 @@ std::string fault_command(ca410_sim &sim, std::string_view line,
         return "error: unknown fault '" + std::string(kind) + "'";
     }
     return "ok";
+}
+
+// Whether a process listens on the socket at `addr`. Non-blocking, so that
+// a listener with a full backlog (EAGAIN) counts without a wait.
+bool socket_listened(const sockaddr_un &addr) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return false;
+    const bool listened =
+        connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0 ||
+        errno == EAGAIN || errno == EINPROGRESS;
+    ::close(fd);
+    return listened;
 }
 
 }  // namespace
@@ -212,17 +245,22 @@ std::string control_execute(ca410_sim &sim, std::string_view line, bool *quit) {
     if (w.empty()) return "error: empty command";
     const std::string_view cmd = w[0];
     if (cmd == "show" || cmd == "show-xyz") {
-        std::array<double, 3> v{};
-        for (std::size_t i = 0; i < 3; ++i) {
-            const auto x = w.size() == 4 ? parse_whole<double>(w[i + 1]) : std::nullopt;
-            if (!x)
-                return "error: usage: " + std::string(cmd) + (cmd == "show" ? " R G B" : " X Y Z");
-            v[i] = *x;
+        const bool rgb = cmd == "show";
+        const auto v = parse_number_list(after_words(line, 1));
+        if (!v || v->size() != 3)
+            return "error: usage: " + std::string(cmd) + (rgb ? " R G B" : " X Y Z") +
+                   " (blanks or commas between)";
+        for (const double x : *v) {
+            char value[32];
+            std::snprintf(value, sizeof value, "%g", x);
+            if (rgb && (x < 0.0 || x > 1.0))
+                return out_of_range(cmd, "each of R G B", "0 to 1", value);
+            if (!rgb && x < 0.0) return out_of_range(cmd, "each of X Y Z", "0 or more", value);
         }
-        if (cmd == "show")
-            sim.show_rgb(v[0], v[1], v[2]);
+        if (rgb)
+            sim.show_rgb((*v)[0], (*v)[1], (*v)[2]);
         else
-            sim.show_xyz(v[0], v[1], v[2]);
+            sim.show_xyz((*v)[0], (*v)[1], (*v)[2]);
         const auto xyz = sim.shown_xyz();
         char buf[128];
         std::snprintf(buf, sizeof buf, "ok XYZ %.5f %.5f %.5f", xyz[0], xyz[1], xyz[2]);
@@ -262,21 +300,24 @@ std::string control_execute(ca410_sim &sim, std::string_view line, bool *quit) {
                    escape_bytes(c.name);
         return out;
     }
-    if (cmd == "pace" && w.size() == 2 && (w[1] == "on" || w[1] == "off")) {
+    if (cmd == "pace") {
+        if (w.size() != 2 || (w[1] != "on" && w[1] != "off")) return "error: usage: pace on|off";
         sim.set_pacing(w[1] == "on");
         return "ok";
     }
-    if (cmd == "zrc-ms" && w.size() == 2) {
-        const auto ms = parse_whole<int>(w[1]);
-        if (!ms || *ms < 0) return "error: usage: zrc-ms MS";
+    if (cmd == "zrc-ms") {
+        const auto ms = w.size() == 2 ? parse_whole<int>(w[1]) : std::nullopt;
+        if (!ms) return "error: usage: zrc-ms MS";
+        if (*ms < 0) return out_of_range(cmd, "MS", "0 or more", w[1]);
         sim.set_zrc_ms(*ms);
         return "ok";
     }
-    if (cmd == "measure-ms" && w.size() == 3) {
-        const auto speed = parse_whole<int>(w[1]);
-        const auto ms = parse_whole<int>(w[2]);
-        if (!speed || !ms || *speed < 0 || *speed > 3 || *ms < 0)
-            return "error: usage: measure-ms SPEED(0-3) MS";
+    if (cmd == "measure-ms") {
+        const auto speed = w.size() == 3 ? parse_whole<int>(w[1]) : std::nullopt;
+        const auto ms = w.size() == 3 ? parse_whole<int>(w[2]) : std::nullopt;
+        if (!speed || !ms) return "error: usage: measure-ms SPEED MS";
+        if (*speed < 0 || *speed > 3) return out_of_range(cmd, "SPEED", "0 to 3", w[1]);
+        if (*ms < 0) return out_of_range(cmd, "MS", "0 or more", w[2]);
         sim.set_measure_ms(*speed, *ms);
         return "ok";
     }
@@ -373,6 +414,14 @@ bool control_server::start(const std::string &path, std::function<void()> on_qui
     if (lstat(path.c_str(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode)) {
             if (error) *error = path + " exists and is not a socket; not replacing it";
+            return false;
+        }
+        // A socket someone still listens on belongs to a running instance;
+        // only one left behind by a killed one is replaced.
+        if (socket_listened(addr)) {
+            if (error)
+                *error = path + " is the control socket of another running instance; " +
+                         "not taking it over";
             return false;
         }
         ::unlink(path.c_str());

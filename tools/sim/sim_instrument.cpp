@@ -154,7 +154,7 @@ std::string format_value(double v) {
     return fixed(v, 6);
 }
 
-instrument::instrument(const sim_options &options)
+instrument::instrument(const sim_instrument_options &options)
     : settings(options.settings),
       display(options.display),
       zrc_ms(options.zrc_ms),

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "ca410_sim.h"
+#include "sim_types.h"
 
 namespace sim {
 
@@ -26,7 +26,7 @@ class instrument {
     static constexpr int max_channel = 99;
     static constexpr std::size_t max_name = 10;
 
-    explicit instrument(const sim_options &options);
+    explicit instrument(const sim_instrument_options &options);
 
     reply execute(std::string_view frame);
 

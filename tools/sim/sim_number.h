@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 namespace sim {
 
@@ -22,6 +23,30 @@ std::optional<T> parse_whole(std::string_view s) {
         if (!std::isfinite(v)) return std::nullopt;
     }
     return v;
+}
+
+// The numbers of a list written with blanks, commas or both between them
+// ("1 0.5 0", "1,0.5,0", "1, 0.5, 0"): the command line and the control
+// socket take lists alike. Nothing when a field is empty or not a number.
+inline std::optional<std::vector<double>> parse_number_list(std::string_view s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    std::vector<double> out;
+    std::size_t i = 0;
+    while (i < s.size() && blank(s[i])) ++i;
+    while (i < s.size()) {
+        const std::size_t start = i;
+        while (i < s.size() && !blank(s[i]) && s[i] != ',') ++i;
+        const auto v = parse_whole<double>(s.substr(start, i - start));
+        if (!v) return std::nullopt;
+        out.push_back(*v);
+        while (i < s.size() && blank(s[i])) ++i;
+        if (i < s.size() && s[i] == ',') {  // a comma wants a number after it
+            ++i;
+            while (i < s.size() && blank(s[i])) ++i;
+            if (i == s.size()) return std::nullopt;
+        }
+    }
+    return out;
 }
 
 }  // namespace sim

@@ -1,6 +1,7 @@
 #include "sim_pty.h"
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -18,6 +19,25 @@ namespace {
 bool fail(std::string *error, const std::string &what, int err) {
     if (error) *error = what + ": " + std::strerror(err);
     return false;
+}
+
+// Every line carries a write lock on its slave, held by the instance that
+// serves it, so that another instance can tell a link to a served line from
+// one a killed instance left behind (whose line is gone, or whose number a
+// new terminal has taken). An open-file-description lock where there is one:
+// it does not conflict with the flock() hosts take, and a host in the same
+// process closing its own descriptor of the device does not drop it.
+#ifdef F_OFD_SETLK
+constexpr int set_lock = F_OFD_SETLK, get_lock = F_OFD_GETLK;
+#else
+constexpr int set_lock = F_SETLK, get_lock = F_GETLK;
+#endif
+
+struct flock whole_file(short type) {
+    struct flock lk {};
+    lk.l_type = type;
+    lk.l_whence = SEEK_SET;
+    return lk;
 }
 }  // namespace
 
@@ -59,6 +79,16 @@ bool pty::open(std::string *error) {
         cfsetospeed(&tio, B38400);
         tcsetattr(s, TCSANOW, &tio);
     }
+    struct flock lk = whole_file(F_WRLCK);
+    (void)fcntl(s, set_lock, &lk);  // best effort: without it link_served() misses this line
+    tcgetattr(s, &line_);
+    // Set up after our own open, so that only hosts' closes show. Without
+    // inotify the line settings are simply never put back.
+    watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_ >= 0 && inotify_add_watch(watch_, name, IN_CLOSE) < 0) {
+        ::close(watch_);
+        watch_ = -1;
+    }
     master_ = m;
     slave_ = s;
     slave_path_ = name;
@@ -73,18 +103,51 @@ bool pty::open(std::string *error) {
 void pty::release_exclusive() {
     int excl = 0;
     if (slave_ >= 0 && ioctl(slave_, TIOCGEXCL, &excl) == 0 && excl) ioctl(slave_, TIOCNXCL);
+    restore_line_after_close();
+}
+
+// A real port's driver starts every open from its own defaults; a
+// pseudo-terminal keeps whatever the last host set while its master is open.
+// That breaks Win32 hosts under Wine: a pty keeps 8 data bits and no parity
+// whatever it is asked (the instrument's line is 7E2), and glibc's
+// tcsetattr() fails with EINVAL when the kernel applied none of a request.
+// The first host's line settings go through because they also change the
+// stop bits and input flags; they stay set, so the next host's identical
+// request changes nothing the pty accepts, fails, and SetCommState reports
+// error 87. Putting the settings back whenever a host closes the port makes
+// every host start where the first one did.
+// Any close counts, not only the last host's: inotify merges repeated
+// events, so opens cannot be counted. Hosts take the port for themselves,
+// and the settings put back are raw, as every host of this line sets it.
+void pty::restore_line_after_close() {
+    if (watch_ < 0) return;
+    alignas(inotify_event) char buf[4096];
+    bool closed = false;
+    ssize_t n;
+    while ((n = ::read(watch_, buf, sizeof buf)) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const auto *ev = reinterpret_cast<const inotify_event *>(buf + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+            // After an overflow nothing is known: assume a close.
+            if (ev->mask & (IN_CLOSE | IN_Q_OVERFLOW)) closed = true;
+        }
+    }
+    if (closed) tcsetattr(slave_, TCSANOW, &line_);
 }
 
 void pty::swap(pty &other) noexcept {
     std::swap(master_, other.master_);
     std::swap(slave_, other.slave_);
+    std::swap(watch_, other.watch_);
+    std::swap(line_, other.line_);
     std::swap(slave_path_, other.slave_path_);
 }
 
 void pty::close() {
+    if (watch_ >= 0) ::close(watch_);
     if (slave_ >= 0) ::close(slave_);
     if (master_ >= 0) ::close(master_);
-    slave_ = master_ = -1;
+    watch_ = slave_ = master_ = -1;
     slave_path_.clear();
 }
 
@@ -105,6 +168,24 @@ bool update_link(const std::string &link, const std::string &target, std::string
         return fail(error, "rename to " + link, err);
     }
     return true;
+}
+
+bool link_served(const std::string &link, std::string *target) {
+    std::vector<char> buf(PATH_MAX + 1);
+    const ssize_t n = readlink(link.c_str(), buf.data(), buf.size() - 1);
+    if (n < 0) return false;
+    const std::string to(buf.data(), static_cast<std::size_t>(n));
+    if (target) *target = to;
+    // Instances serve pseudo-terminals only; anything else is not opened
+    // (opening some devices does things).
+    if (to.compare(0, 9, "/dev/pts/") != 0 && to.compare(0, 9, "/dev/ttys") != 0) return false;
+    const int fd = ::open(to.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    // A host holding the line with the exclusive flag set: it is in use.
+    if (fd < 0) return errno == EBUSY;
+    struct flock lk = whole_file(F_WRLCK);
+    const bool locked = fcntl(fd, get_lock, &lk) == 0 && lk.l_type != F_UNLCK;
+    ::close(fd);
+    return locked;
 }
 
 void remove_link(const std::string &link, const std::string &target) {

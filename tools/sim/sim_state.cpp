@@ -243,7 +243,7 @@ std::optional<lasting_state> parse_state(std::string_view text, std::string *err
 load_result load_state_file(const std::string &path, lasting_state *out, std::string *error) {
     std::FILE *f = std::fopen(path.c_str(), "rb");
     if (!f) {
-        if (errno == ENOENT) return load_result::missing;
+        if (errno == ENOENT) return load_result::fresh;
         if (error) *error = "cannot read state file " + path + ": " + std::strerror(errno);
         return load_result::refused;
     }
@@ -257,6 +257,9 @@ load_result load_state_file(const std::string &path, lasting_state *out, std::st
         if (error) *error = "cannot read state file " + path;
         return load_result::refused;
     }
+    // An empty file (say, made by touch to name the place) holds no state
+    // yet: start afresh, as without a file. Anything else must parse.
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) return load_result::fresh;
     std::string why;
     auto st = parse_state(text, &why);
     if (!st) {

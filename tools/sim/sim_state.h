@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ca410_sim.h"
+#include "sim_types.h"
 
 namespace sim {
 
@@ -32,7 +32,8 @@ std::string serialize_state(const lasting_state &state);
 // Empty with a message naming the line on any deviation from the format.
 std::optional<lasting_state> parse_state(std::string_view text, std::string *error);
 
-enum class load_result { loaded, missing, refused };
+// fresh: no file, or an empty one; refused: unreadable or corrupt.
+enum class load_result { loaded, fresh, refused };
 load_result load_state_file(const std::string &path, lasting_state *out, std::string *error);
 // Writes a temporary file beside `path`, syncs it and renames it over `path`,
 // so that a crash leaves either the old or the new state, never a torn one.

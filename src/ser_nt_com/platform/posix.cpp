@@ -450,10 +450,13 @@ bool posix_open_port(const char *port_name, char *path, size_t path_size, ser_ha
     if (port_name == nullptr || path == nullptr || path_size == 0 || handle == nullptr) {
         return fail(EINVAL);
     }
-    // A full path is used as it stands; a bare name ("ttyUSB0") is a device
-    // under /dev, as a bare COM name is one in the Win32 device namespace.
-    const int n = port_name[0] == '/' ? std::snprintf(path, path_size, "%s", port_name)
-                                      : std::snprintf(path, path_size, "/dev/%s", port_name);
+    // A name with a "/" is a path, absolute or relative to the working
+    // directory, and is used as it stands; a bare name ("ttyUSB0") is a
+    // device under /dev, as a bare COM name is one in the Win32 device
+    // namespace.
+    const int n = std::strchr(port_name, '/') != nullptr
+                      ? std::snprintf(path, path_size, "%s", port_name)
+                      : std::snprintf(path, path_size, "/dev/%s", port_name);
     if (n < 0 || static_cast<size_t>(n) >= path_size) return fail(ENAMETOOLONG);
 
     // O_NOCTTY: a serial line must never become our controlling terminal.
