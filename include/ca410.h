@@ -13,11 +13,18 @@
  *   print codes in hexadecimal ("0x17" is 23).
  *
  * Threads
- *   The library starts no threads and takes no locks. Each call blocks the
- *   calling thread until the instrument has answered or the exchange timed
- *   out. A handle must be used by one thread at a time. The log channel is
- *   process-wide: its levels are shared by every handle, and
- *   ca410DeviceOpen changes them for all of them.
+ *   The library starts no threads. Each call blocks the calling thread until
+ *   the instrument has answered or the exchange timed out. A handle must be
+ *   used by one thread at a time; different handles may be used from
+ *   different threads at once (one thread per instrument), with no locking
+ *   by the caller. To that end the library's process-wide state is safe to
+ *   share: the temporary log level of an exchange's drain and of the
+ *   calibration directory walk applies to the calling thread only, the log
+ *   renderers keep their buffers per thread, and the clock's start is
+ *   latched once. The log channel is process-wide: its levels are shared by
+ *   every handle, and ca410DeviceOpen with a level above 0 changes them for
+ *   all of them (a clean change, but other threads' messages follow it at
+ *   once). Messages of several threads interleave line by line.
  *
  * Logging
  *   Diagnostics go to standard error. Failures are always written; progress

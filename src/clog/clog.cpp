@@ -50,16 +50,59 @@ int32_t clog_del(clog *log) {
     return 0;
 }
 
+namespace {
+
+// The thresholds are plain fields that callers may also write directly; the
+// library reads and writes them atomically (relaxed) so that a level changed
+// while other threads log is a clean change, not a data race.
+int32_t load_level(const int32_t *field) {
+#if defined(__GNUC__)
+    return __atomic_load_n(field, __ATOMIC_RELAXED);
+#else
+    return *static_cast<const volatile int32_t *>(field);
+#endif
+}
+
+void store_level(int32_t *field, int32_t level) {
+#if defined(__GNUC__)
+    __atomic_store_n(field, level, __ATOMIC_RELAXED);
+#else
+    *static_cast<volatile int32_t *>(field) = level;
+#endif
+}
+
+// The calling thread's innermost override; each links to the one outside it.
+thread_local const clog_debug_override *innermost = nullptr;
+
+}  // namespace
+
+int32_t clog_debug_level(const clog *log) {
+    if (log == nullptr) return INT32_MIN;
+    for (const clog_debug_override *o = innermost; o != nullptr; o = o->outer_) {
+        if (o->log_ == log) return o->level_;
+    }
+    return load_level(&log->debug);
+}
+
+clog_debug_override::clog_debug_override(clog *log, int32_t level)
+    : log_(log), level_(level), outer_(innermost) {
+    innermost = this;
+}
+
+clog_debug_override::~clog_debug_override() {
+    innermost = outer_;
+}
+
 void clog_set_debug(clog *log, int32_t level) {
-    if (log != nullptr) log->debug = level;
+    if (log != nullptr) store_level(&log->debug, level);
 }
 
 void clog_set_verb(clog *log, int32_t level) {
-    if (log != nullptr) log->verb = level;
+    if (log != nullptr) store_level(&log->verb, level);
 }
 
 void clogv(clog *log, int32_t level, const char *format, ...) {
-    if (log == nullptr || level > log->verb) return;
+    if (log == nullptr || level > load_level(&log->verb)) return;
     va_list args;
     va_start(args, format);
     log->v_log(log->context, log, format, args);
@@ -67,7 +110,7 @@ void clogv(clog *log, int32_t level, const char *format, ...) {
 }
 
 void clogd(clog *log, int32_t level, const char *format, ...) {
-    if (log == nullptr || level > log->debug) return;
+    if (log == nullptr || level > clog_debug_level(log)) return;
     va_list args;
     va_start(args, format);
     log->d_log(log->context, log, format, args);
@@ -111,7 +154,7 @@ struct dump_line {
 
 void dump_bytes(clog *log, const char *prefix, const void *data, int32_t base, int32_t length) {
     // Filtered out: format nothing.
-    if (length <= 0 || log == nullptr || log->debug < 0) return;
+    if (length <= 0 || log == nullptr || clog_debug_level(log) < 0) return;
     if (prefix == nullptr) prefix = "";
     const int prefix_len = static_cast<int>(strnlen(prefix, kDumpMaxPrefix));
     const auto *bytes = static_cast<const unsigned char *>(data);

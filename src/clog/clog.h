@@ -56,18 +56,27 @@ void cloge(clog *log, int32_t level, const char *format, ...) CLOG_PRINTF(3, 4);
 // A prefix longer than the line buffer allows is cut to fit.
 void dump_bytes(clog *log, const char *prefix, const void *data, int32_t base, int32_t length);
 
-// Saves glog's debug threshold, sets a new one, and puts the saved value back
-// when it goes out of scope.
+// Effective debug threshold of `log` on the calling thread: the innermost
+// clog_debug_override of this thread for `log`, else the channel's own.
+int32_t clog_debug_level(const clog *log);
+
+// Lowers or raises the debug threshold of `log` for a stretch of work on the
+// calling thread only: clogd and dump_bytes on this thread use `level` until
+// the object goes out of scope; other threads, and the channel's own `debug`
+// field, are untouched. Overrides nest (the innermost one for a channel
+// wins). Kept per thread so that one thread's drain or directory walk
+// neither silences nor lets through another thread's messages, and a saved
+// value can never be put back over a newer one.
 class clog_debug_override {
   public:
-    clog_debug_override(clog *log, int32_t level) : log_(log), saved_(log->debug) {
-        log->debug = level;
-    }
-    ~clog_debug_override() { log_->debug = saved_; }
+    clog_debug_override(clog *log, int32_t level);
+    ~clog_debug_override();
     clog_debug_override(const clog_debug_override &) = delete;
     clog_debug_override &operator=(const clog_debug_override &) = delete;
 
   private:
-    clog *log_;
-    int32_t saved_;
+    friend int32_t clog_debug_level(const clog *log);
+    const clog *log_;
+    int32_t level_;
+    const clog_debug_override *outer_;  // the thread's previous innermost override
 };

@@ -69,7 +69,8 @@ uint32_t ser_com_write_read(ser_com *sc, const void *wbuf, int32_t wlen, char *r
                             int32_t timeout);
 uint32_t ser_com_find_inst(ser_com *sc);
 
-// Log renderers. com2hex keeps one static buffer; com2fix a ring of three.
+// Log renderers. com2hex keeps one buffer; com2fix a ring of three; both
+// per thread.
 const char *com2hex(const void *data, int32_t length);
 const char *com2fix(const char *text);
 

@@ -279,8 +279,9 @@ uint32_t ser_com_find_inst(ser_com *sc) {
 }
 
 const char *com2hex(const void *data, int32_t length) {
-    // 64 pairs, 63 separating spaces, "..." and the terminator.
-    static char text[64 * 2 + 63 + 3 + 1];
+    // 64 pairs, 63 separating spaces, "..." and the terminator. One buffer
+    // per thread: a rendering stays valid until this thread's next call.
+    thread_local char text[64 * 2 + 63 + 3 + 1];
     static constexpr char kDigits[] = "0123456789abcdef";
     const auto *bytes = static_cast<const unsigned char *>(data);
     size_t used = 0;
@@ -302,8 +303,10 @@ const char *com2fix(const char *text) {
     // The longest rendering: 9999 characters, then one of up to four, "..."
     // and the terminator.
     constexpr size_t kSlotSize = 10003 + 3 + 1;
-    static char slots[3][kSlotSize];
-    static int ring = 0;
+    // Per thread, so that threads driving their own ports never write into
+    // a rendering another thread is still logging.
+    thread_local char slots[3][kSlotSize];
+    thread_local int ring = 0;
     ring = (ring + 1) % 3;
     char *out = slots[ring];
     if (text == nullptr) {

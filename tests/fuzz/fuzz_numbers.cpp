@@ -1,0 +1,48 @@
+// The number decoders and the answer field readers: any bit pattern, any
+// text. Encoded values must decode to themselves within the format's step.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "cmat/number_encoding.h"
+#include "fuzz_support.h"
+#include "ser_nt_ca410/ca410_ops.h"
+
+CA410_FUZZ_TARGET(numbers) {
+    uint8_t raw[8] = {};
+    std::memcpy(raw, data, size < 8 ? size : 8);
+    uint32_t u32;
+    uint64_t u64;
+    std::memcpy(&u32, raw, 4);
+    std::memcpy(&u64, raw, 8);
+
+    const double single = IEEE754todouble(u32);
+    if (std::isfinite(single) && doubletoIEEE754(single) != (u32 == 0x80000000u ? 0u : u32))
+        std::abort();
+    const double wide = IEEE754_64todouble(u64);
+    double other;
+    std::memcpy(&other, &u64, 8);
+    if (std::isfinite(other) && wide != other) std::abort();
+
+    const double three = Bytes3Buf2Float(raw);
+    uint8_t again[3] = {0xAA, 0xAA, 0xAA};
+    Float2Bytes3Buf(again, three);
+    // Below 2^-100 the encoder clamps to its smallest value by design.
+    if (std::fabs(three) >= 0x1p-100 &&
+        std::fabs(Bytes3Buf2Float(again) - three) > std::fabs(three) * 1e-4 + 1e-300)
+        std::abort();
+    Float2Bytes3Buf(again, other);  // any double, NaN and infinities included
+
+    // The same bytes as answer text.
+    std::string text(reinterpret_cast<const char *>(data), size);
+    std::string copy = text;
+    char *fields[16];
+    const int32_t n = ca_split_fields(copy.data(), fields, 16);
+    if (n < 0) std::abort();
+    for (int32_t i = 0; i < n && i < 16; i++) {
+        (void)ca_read_int(fields[i]);
+        (void)ca_read_double(fields[i]);
+    }
+    return 0;
+}
