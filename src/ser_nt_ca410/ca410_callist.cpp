@@ -9,6 +9,7 @@
 #include "cmat/clock.h"
 #include "ser_nt_ca410/ca410_cmd.h"
 #include "ser_nt_ca410/ca410_codes.h"
+#include "ser_nt_ca410/ca410_dev.h"
 #include "ser_nt_ca410/ca410_ops.h"
 
 namespace {
@@ -79,14 +80,6 @@ int32_t read_channel(ca410_dev *handle, int32_t channel, int32_t disp_mode,
 void read_rows(char *const *items, int32_t count, int32_t first, double (&rows)[4][3]) {
     for (int32_t i = 0; i < 12; ++i) {
         if (first + i < count) rows[i / 3][i % 3] = ca_read_double(items[first + i]);
-    }
-}
-
-void free_entries(ca410_callist_entry *e) {
-    while (e) {
-        ca410_callist_entry *next = e->next;
-        std::free(e);
-        e = next;
     }
 }
 
@@ -182,13 +175,7 @@ int32_t ca410_get_callist(ca410_dev *handle) {
 
 void ca410_free_list(ca410_dev *handle) {
     if (!handle || !handle->callist) return;
-    int count = 0;
-    for (ca410_callist_entry *e = handle->callist; e;) {
-        ca410_callist_entry *next = e->next;
-        std::free(e);
-        e = next;
-        ++count;
-    }
+    const int count = ca410_list_free(handle->callist);
     handle->callist = nullptr;
     handle->calfile_num = 0;
     clogd(glog, 5, "[ca410_free_list]: free %d\n", count);
@@ -397,7 +384,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410GetCallist(ca410_dev *handle,
         auto *c = static_cast<ca410_callist_entry *>(std::calloc(1, sizeof(ca410_callist_entry)));
         if (!c) {
             // A half list would look like a whole one: hand out nothing.
-            free_entries(first);
+            ca410_list_free(first);
             cloge(glog, 0, "[ca410GetCallist]: calloc err\n");
             return CA_E_GET_CALLIST;
         }
@@ -418,7 +405,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410GetCallist(ca410_dev *handle,
         if (count) *count = copied;
     } else {
         // Nobody to hand it to.
-        free_entries(first);
+        ca410_list_free(first);
     }
     clogd(glog, 4, "[ca410GetCallist]: get %d\n", copied);
     return CA_OK;

@@ -99,19 +99,24 @@ void ca410_dev_release(ca410_dev *handle) {
         handle->sercom = nullptr;
     }
     if (handle->callist) {
-        int count = 0;
-        for (ca410_callist_entry *e = handle->callist; e;) {
-            ca410_callist_entry *next = e->next;
-            std::free(e);
-            e = next;
-            ++count;
-        }
+        const int count = ca410_list_free(handle->callist);
         handle->callist = nullptr;
         handle->calfile_num = 0;
         clogd(glog, 5, "[ca410_dev_release]: free %d calist\n", count);
     }
     std::free(handle);
     clogd(glog, 7, "[ca410_dev_release] done\n");
+}
+
+int ca410_list_free(ca410_callist_entry *first) {
+    int count = 0;
+    while (first) {
+        ca410_callist_entry *next = first->next;
+        std::free(first);
+        first = next;
+        ++count;
+    }
+    return count;
 }
 
 int32_t ser_com_check_ca410(ser_com *sercom) {

@@ -17,6 +17,9 @@ constexpr const char CA_IDENTIFY_PREFIX[] = "OK00,CA-410,";
 ca410_dev *ca410_dev_create(const char *port);
 // Closes the port and frees the handle and its channel list; null is fine.
 void ca410_dev_release(ca410_dev *handle);
+// Frees a channel list entry by entry from `first` (may be null); returns
+// how many entries there were.
+int ca410_list_free(ca410_callist_entry *first);
 
 // Configures `sercom` for the instrument and asks it to identify itself.
 // Returns 0 when a CA-410 answered, -1 when something else answered, or the

@@ -171,36 +171,37 @@ int32_t ca410_set_range(ca410_dev *handle, int32_t type, int32_t mode, int32_t r
     return CA_OK;
 }
 
+namespace {
+
+// The initialisation's steps in order, each with the code it fails with.
+struct init_step {
+    int32_t (*run)(ca410_dev *);
+    const char *failure;  // the message, with the step's own result
+    int32_t result;
+};
+
+const init_step init_steps[] = {
+    {ca410_get_firmware_info, "[ca410DeviceInit]: get firmware err, 0x%x\n", CA_E_FIRMWARE},
+    {[](ca410_dev *h) { return ca410_set_reset(h, 2); },
+     "[ca410DevoceInit]: reset measure setting err, 0x%x\n", CA_E_RESET},
+    {[](ca410_dev *h) { return ca410_set_istate(h, CA_ITEM_ZERO_CAL, 0, nullptr); },
+     "[ca410DeviceInit]: zero calibration err, 0x%x\n", CA_E_ZERO_CAL},
+    {ca410_get_config, "[ca410DeviceInit]: get configure err, 0x%x\n", CA_E_GET_CONFIG},
+    {[](ca410_dev *h) { return ca410_get_range(h, 0); },
+     "[ca410DeviceInit]: get color range err, 0x%x\n", CA_E_GET_RANGE},
+    {[](ca410_dev *h) { return ca410_set_istate(h, CA_ITEM_DISPLAY_MODE, 7, nullptr); },
+     "[ca410DeviceInit]: set display mode err, 0x%x\n", CA_E_DISPLAY_MODE},
+};
+
+}  // namespace
+
 extern "C" CA410_API int32_t CA410_CALL ca410DeviceInit(ca410_dev *handle) {
-    int32_t r = ca410_get_firmware_info(handle);
-    if (r != CA_OK) {
-        cloge(glog, 0, "[ca410DeviceInit]: get firmware err, 0x%x\n", r);
-        return CA_E_FIRMWARE;
-    }
-    r = ca410_set_reset(handle, 2);
-    if (r != CA_OK) {
-        cloge(glog, 0, "[ca410DevoceInit]: reset measure setting err, 0x%x\n", r);
-        return CA_E_RESET;
-    }
-    r = ca410_set_istate(handle, CA_ITEM_ZERO_CAL, 0, nullptr);
-    if (r != CA_OK) {
-        cloge(glog, 0, "[ca410DeviceInit]: zero calibration err, 0x%x\n", r);
-        return CA_E_ZERO_CAL;
-    }
-    r = ca410_get_config(handle);
-    if (r != CA_OK) {
-        cloge(glog, 0, "[ca410DeviceInit]: get configure err, 0x%x\n", r);
-        return CA_E_GET_CONFIG;
-    }
-    r = ca410_get_range(handle, 0);
-    if (r != CA_OK) {
-        cloge(glog, 0, "[ca410DeviceInit]: get color range err, 0x%x\n", r);
-        return CA_E_GET_RANGE;
-    }
-    r = ca410_set_istate(handle, CA_ITEM_DISPLAY_MODE, 7, nullptr);
-    if (r != CA_OK) {
-        cloge(glog, 0, "[ca410DeviceInit]: set display mode err, 0x%x\n", r);
-        return CA_E_DISPLAY_MODE;
+    for (const init_step &step : init_steps) {
+        const int32_t r = step.run(handle);
+        if (r != CA_OK) {
+            cloge(glog, 0, step.failure, r);
+            return step.result;
+        }
     }
     handle->init = 1;
     clogd(glog, 4, "[ca410DeviceInit]: init = %d\n", handle->init);
