@@ -28,54 +28,6 @@ namespace {
 
 constexpr int kChannels = 5;
 
-// The program as a child; its first output line names its port.
-class program {
-  public:
-    explicit program(std::vector<std::string> args) {
-        int out[2];
-        if (pipe(out) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            dup2(out[1], 2);
-            close(out[0]);
-            std::vector<char *> argv{const_cast<char *>(CA410_SIM_PROGRAM)};
-            for (auto &a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        out_ = out[0];
-    }
-    ~program() {
-        kill9();
-        if (out_ >= 0) close(out_);
-    }
-    std::string line() {
-        std::string s;
-        char c;
-        for (;;) {
-            pollfd p{out_, POLLIN, 0};
-            if (poll(&p, 1, 5000) <= 0 || read(out_, &c, 1) != 1 || c == '\n') break;
-            s += c;
-        }
-        return s;
-    }
-    void kill9() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-    pid_t pid() const { return pid_; }
-
-  private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-};
-
 // "key=value" out of a settings line of the control socket.
 int setting(const std::string &line, const std::string &key) {
     const auto at = line.find(" " + key + "=");
@@ -105,7 +57,7 @@ TEST(StateUnderKill, EveryRestartFindsTheOldOrTheNewStateAndEveryChannel) {
     int speed = 1;  // the power-on speed, then the last acknowledged one
     int in_flight = -1, torn_windows = 0, lost = 0;
     for (int run = 0; run < runs; run++) {
-        program p({"--state", state, "--control", ctl});
+        sim_program p({"--state", state, "--control", ctl});
         const std::string first = p.line();
         ASSERT_NE(first.find("serving on "), std::string::npos) << "run " << run << ": " << first;
         const std::string port = first.substr(first.rfind(' ') + 1);

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -158,4 +159,55 @@ std::vector<std::string> answer_fields(const std::string &answer) {
         start = comma + 1;
     }
     return out;
+}
+
+sim_program::sim_program(std::vector<std::string> args) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        close(out[0]);
+        std::vector<char *> argv{const_cast<char *>(CA410_SIM_PROGRAM)};
+        for (auto &a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    out_ = out[0];
+}
+
+sim_program::~sim_program() {
+    if (pid_ > 0 && !reaped_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+}
+
+std::string sim_program::line() {
+    std::string s;
+    char c;
+    for (;;) {
+        pollfd p{out_, POLLIN, 0};
+        if (poll(&p, 1, 5000) <= 0 || read(out_, &c, 1) != 1 || c == '\n') break;
+        s += c;
+    }
+    return s;
+}
+
+int sim_program::finish(int sig) {
+    if (pid_ <= 0 || reaped_) return -1;
+    if (sig) kill(pid_, sig);
+    int status = 0;
+    for (int i = 0; i < 5000; ++i) {
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            reaped_ = true;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        usleep(1000);
+    }
+    return -1;
 }

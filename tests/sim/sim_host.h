@@ -4,6 +4,7 @@
 #define CA410_TESTS_SIM_HOST_H
 
 #include <chrono>
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,27 @@ struct control_client {
     // Sends one line, returns the answer line without its newline.
     std::string ask(const std::string &line);
     int fd = -1;
+};
+
+// The ca410-sim program (CA410_SIM_PROGRAM, defined by every test target that
+// compiles this) as a child, its standard output and error on one pipe.
+class sim_program {
+  public:
+    explicit sim_program(std::vector<std::string> args);
+    ~sim_program();  // SIGKILL when still running
+    sim_program(const sim_program &) = delete;
+    sim_program &operator=(const sim_program &) = delete;
+    // One line of output, waiting up to 5 s.
+    std::string line();
+    // Exit status after `sig` (0: none sent), or -1.
+    int finish(int sig);
+    void kill9() { finish(SIGKILL); }
+    int pid() const { return pid_; }
+
+  private:
+    int pid_ = -1;
+    int out_ = -1;
+    bool reaped_ = false;
 };
 
 // Data fields of an answer "OKnn,a,b,c\r": {"a", "b", "c"} (empty fields kept).

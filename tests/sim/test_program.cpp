@@ -16,68 +16,10 @@
 
 namespace {
 
-// A child running the program with its standard output and error on one pipe.
-class program {
-  public:
-    explicit program(std::vector<std::string> args) {
-        int out[2];
-        if (pipe(out) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            dup2(out[1], 2);
-            close(out[0]);
-            std::vector<char *> argv{const_cast<char *>(CA410_SIM_PROGRAM)};
-            for (auto &a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        out_ = out[0];
-    }
-    ~program() {
-        if (pid_ > 0 && !reaped_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) close(out_);
-    }
-    // One line of output, waiting up to 5 s.
-    std::string line() {
-        std::string s;
-        char c;
-        for (;;) {
-            pollfd p{out_, POLLIN, 0};
-            if (poll(&p, 1, 5000) <= 0 || read(out_, &c, 1) != 1 || c == '\n') break;
-            s += c;
-        }
-        return s;
-    }
-    // Exit status after `sig` (0: none sent), or -1.
-    int finish(int sig) {
-        if (sig) kill(pid_, sig);
-        int status = 0;
-        for (int i = 0; i < 5000; ++i) {
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                reaped_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            usleep(1000);
-        }
-        return -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    bool reaped_ = false;
-};
-
 TEST(SimProgram, PrintsItsPortAndAnswersTheIdentification) {
     temp_dir dir;
     const std::string link = dir.path + "/port", ctl = dir.path + "/ctl";
-    program p({"--link", link, "--control", ctl, "--show-xyz", "10,20,30"});
+    sim_program p({"--link", link, "--control", ctl, "--show-xyz", "10,20,30"});
     const std::string first = p.line();
     const std::string prefix = "ca410-sim: serving on ";
     ASSERT_EQ(first.substr(0, prefix.size()), prefix) << first;
@@ -109,7 +51,7 @@ TEST(SimProgram, RefusesACorruptStateFile) {
     temp_dir dir;
     const std::string state = dir.path + "/state";
     std::ofstream(state) << "not a state\n";
-    program p({"--state", state});
+    sim_program p({"--state", state});
     EXPECT_EQ(p.finish(0), 1);
     const std::string err = p.line();
     EXPECT_NE(err.find("is corrupt"), std::string::npos) << err;
@@ -121,7 +63,7 @@ TEST(SimProgram, RefusesACorruptStateFile) {
 }
 
 TEST(SimProgram, FaultOptionIsArmedAtStart) {
-    program p({"--fault", "error-next 99 1"});
+    sim_program p({"--fault", "error-next 99 1"});
     const std::string first = p.line();
     sim_host host(first.substr(first.rfind(' ') + 1));
     ASSERT_TRUE(host.ok());
@@ -134,18 +76,18 @@ TEST(SimProgram, RefusesTheLinkOrControlSocketOfARunningInstance) {
     temp_dir dir;
     const std::string link = dir.path + "/port", ctl = dir.path + "/ctl",
                       other = dir.path + "/other";
-    program a({"--link", link, "--control", ctl});
+    sim_program a({"--link", link, "--control", ctl});
     a.line();
     a.line();
     ASSERT_EQ(a.line(), "ca410-sim: control socket " + ctl);
 
-    program b({"--link", link});
+    sim_program b({"--link", link});
     EXPECT_EQ(b.finish(0), 1);
     const std::string why = b.line();
     EXPECT_NE(why.find(link + " links to /dev/"), std::string::npos) << why;
     EXPECT_NE(why.find("another running instance"), std::string::npos) << why;
 
-    program c({"--link", other, "--control", ctl});
+    sim_program c({"--link", other, "--control", ctl});
     EXPECT_EQ(c.finish(0), 1);
     std::string line, all;
     while (!(line = c.line()).empty()) all += line + "\n";
@@ -169,7 +111,7 @@ TEST(SimProgram, StopsPromptlyOnSigtermSigintOrQuit) {
     for (const int how : {SIGTERM, SIGINT, 0}) {
         temp_dir dir;
         const std::string link = dir.path + "/port", ctl = dir.path + "/ctl";
-        program p({"--link", link, "--control", ctl, "--zrc-ms", "5000"});
+        sim_program p({"--link", link, "--control", ctl, "--zrc-ms", "5000"});
         p.line();
         p.line();
         ASSERT_EQ(p.line(), "ca410-sim: control socket " + ctl);
