@@ -8,27 +8,22 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <sstream>
 
-using std::chrono::milliseconds;
 using steady = std::chrono::steady_clock;
 
-sim_host::sim_host(const std::string &port) {
+sim_host::sim_host(const std::string &port, bool set_line) {
     fd_ = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) return;
     termios tio{};
-    if (tcgetattr(fd_, &tio) == 0) {
-        // What a host of the instrument sets: raw, 7 data bits, even parity,
-        // 2 stop bits, RTS/CTS (a pty ignores the line settings).
-        cfmakeraw(&tio);
-        tio.c_cflag &= ~(CSIZE | PARODD);
-        tio.c_cflag |= CS7 | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD;
-        cfsetispeed(&tio, B38400);
-        cfsetospeed(&tio, B38400);
-        tcsetattr(fd_, TCSANOW, &tio);
-    }
+    if (!set_line || fd_ < 0 || tcgetattr(fd_, &tio) != 0) return;
+    cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSIZE | PARODD);
+    tio.c_cflag |= CS7 | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD;
+    tcsetattr(fd_, TCSANOW, &tio);
 }
 
 sim_host::~sim_host() {
@@ -36,56 +31,41 @@ sim_host::~sim_host() {
 }
 
 void sim_host::write(const std::string &bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    for (std::size_t done = 0; done < bytes.size();) {
         const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            return;
-        } else {
-            pollfd p{fd_, POLLOUT, 0};
-            poll(&p, 1, 100);
-        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return;
+        pollfd p{fd_, POLLOUT, 0};
+        if (n <= 0) poll(&p, 1, 100);
+        done += static_cast<std::size_t>(std::max<ssize_t>(n, 0));
     }
 }
 
 namespace {
-// Reads what is there, waiting up to `wait`; false on a hang-up or error.
-bool read_some(int fd, std::string *out, milliseconds wait, bool *got) {
-    *got = false;
+// 1: bytes appended, 0: nothing within `wait`, -1: a hang-up or an error.
+int read_some(int fd, std::string *out, milliseconds wait) {
     pollfd p{fd, POLLIN, 0};
     const int rc = poll(&p, 1, static_cast<int>(wait.count()));
-    if (rc <= 0) return rc == 0;
+    if (rc <= 0) return rc;
     char buf[4096];
     const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n > 0) {
-        out->append(buf, static_cast<std::size_t>(n));
-        *got = true;
-        return true;
-    }
-    return n < 0 && (errno == EAGAIN || errno == EINTR);
+    if (n > 0) out->append(buf, static_cast<std::size_t>(n));
+    return n > 0 ? 1 : (n < 0 && (errno == EAGAIN || errno == EINTR)) ? 0 : -1;
 }
 }  // namespace
 
 std::string sim_host::read_answer(milliseconds timeout) {
     std::string out;
     const auto end = steady::now() + timeout;
-    while (out.find('\r') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<milliseconds>(end - steady::now());
-        if (left.count() <= 0) break;
-        bool got = false;
-        if (!read_some(fd_, &out, left, &got)) break;
-    }
+    for (auto left = timeout; out.find('\r') == std::string::npos && left.count() > 0;
+         left = std::chrono::duration_cast<milliseconds>(end - steady::now()))
+        if (read_some(fd_, &out, left) < 0) break;
     return out;
 }
 
 std::string sim_host::read_quiet(milliseconds quiet, milliseconds limit) {
     std::string out;
     const auto end = steady::now() + limit;
-    while (steady::now() < end) {
-        bool got = false;
-        if (!read_some(fd_, &out, quiet, &got) || !got) break;
+    while (steady::now() < end && read_some(fd_, &out, quiet) > 0) {
     }
     return out;
 }
@@ -97,16 +77,9 @@ std::string sim_host::exchange(const std::string &frame) {
 }
 
 bool sim_host::hung_up(milliseconds timeout) {
-    const auto end = steady::now() + timeout;
-    while (steady::now() < end) {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, 50) > 0) {
-            if (p.revents & (POLLHUP | POLLERR)) return true;
-            char buf[256];
-            const ssize_t n = ::read(fd_, buf, sizeof buf);
-            if (n < 0 && errno == EIO) return true;
-        }
-    }
+    std::string ignored;
+    for (const auto end = steady::now() + timeout; steady::now() < end;)
+        if (read_some(fd_, &ignored, milliseconds(50)) < 0) return true;
     return false;
 }
 
@@ -121,14 +94,12 @@ temp_dir::~temp_dir() {
 
 control_client::control_client(const std::string &path) {
     sockaddr_un addr{};
-    if (path.size() >= sizeof addr.sun_path) return;
     addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
     fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        fd = -1;
-    }
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) return;
+    ::close(fd);
+    fd = -1;
 }
 
 control_client::~control_client() {
@@ -136,28 +107,17 @@ control_client::~control_client() {
 }
 
 std::string control_client::ask(const std::string &line) {
-    const std::string out = line + "\n";
-    if (fd < 0 || ::write(fd, out.data(), out.size()) != static_cast<ssize_t>(out.size()))
-        return {};
-    std::string answer;
+    std::string answer, out = line + "\n";
     char c;
-    while (::read(fd, &c, 1) == 1 && c != '\n') answer += c;
+    if (::write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size()))
+        while (::read(fd, &c, 1) == 1 && c != '\n') answer += c;
     return answer;
 }
 
 std::vector<std::string> answer_fields(const std::string &answer) {
     std::vector<std::string> out;
-    std::string body = answer;
-    if (!body.empty() && body.back() == '\r') body.pop_back();
-    if (body.size() <= 5) return out;
-    body = body.substr(5);
-    std::size_t start = 0;
-    for (;;) {
-        const auto comma = body.find(',', start);
-        out.push_back(body.substr(start, comma - start));
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-    }
+    std::stringstream in(answer.size() > 5 ? answer.substr(5, answer.find('\r') - 5) : "");
+    for (std::string field; std::getline(in, field, ',');) out.push_back(field);
     return out;
 }
 
@@ -180,21 +140,14 @@ sim_program::sim_program(std::vector<std::string> args) {
 }
 
 sim_program::~sim_program() {
-    if (pid_ > 0 && !reaped_) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0 && !reaped_ && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
     if (out_ >= 0) close(out_);
 }
 
 std::string sim_program::line() {
     std::string s;
-    char c;
-    for (;;) {
-        pollfd p{out_, POLLIN, 0};
-        if (poll(&p, 1, 5000) <= 0 || read(out_, &c, 1) != 1 || c == '\n') break;
-        s += c;
-    }
+    pollfd p{out_, POLLIN, 0};
+    for (char c; poll(&p, 1, 5000) > 0 && read(out_, &c, 1) == 1 && c != '\n';) s += c;
     return s;
 }
 
@@ -202,12 +155,9 @@ int sim_program::finish(int sig) {
     if (pid_ <= 0 || reaped_) return -1;
     if (sig) kill(pid_, sig);
     int status = 0;
-    for (int i = 0; i < 5000; ++i) {
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            reaped_ = true;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        usleep(1000);
+    for (int i = 0; i < 5000 && !reaped_; ++i) {
+        reaped_ = waitpid(pid_, &status, WNOHANG) == pid_;
+        if (!reaped_) usleep(1000);
     }
-    return -1;
+    return reaped_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

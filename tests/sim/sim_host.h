@@ -1,5 +1,5 @@
-// A minimal host for the simulator's tests: the slave side of its
-// pseudo-terminal, opened and driven with plain POSIX calls.
+// Helpers for the simulator's tests: a host on the slave side of its
+// pseudo-terminal, its control socket, and the ca410-sim program as a child.
 #ifndef CA410_TESTS_SIM_HOST_H
 #define CA410_TESTS_SIM_HOST_H
 
@@ -8,26 +8,23 @@
 #include <string>
 #include <vector>
 
+using std::chrono::milliseconds;
+
 class sim_host {
   public:
-    explicit sim_host(const std::string &port);
+    // `set_line`: raw 7E2 with RTS/CTS, as a host of the instrument sets it.
+    explicit sim_host(const std::string &port, bool set_line = true);
     ~sim_host();
-    sim_host(const sim_host &) = delete;
-    sim_host &operator=(const sim_host &) = delete;
-
     bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     void write(const std::string &bytes);
-    // Everything up to and including the first carriage return, or what came
-    // before the time-out.
-    std::string read_answer(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    // Up to and including the first carriage return, or what came in time.
+    std::string read_answer(milliseconds timeout = milliseconds(2000));
     // Everything that arrives until the line has been quiet for `quiet`.
-    std::string read_quiet(std::chrono::milliseconds quiet,
-                           std::chrono::milliseconds limit = std::chrono::milliseconds(2000));
-    // Throws away pending input, sends the frame and a carriage return, reads
-    // the answer.
+    std::string read_quiet(milliseconds quiet, milliseconds limit = milliseconds(2000));
+    // Drops pending input, sends the frame and a carriage return, reads the answer.
     std::string exchange(const std::string &frame);
-    // True when the line reports a hang-up (read error or POLLHUP) in time.
-    bool hung_up(std::chrono::milliseconds timeout);
+    bool hung_up(milliseconds timeout);
 
   private:
     int fd_ = -1;
@@ -40,29 +37,21 @@ struct temp_dir {
     std::string path;
 };
 
-// A client of the program's control socket; empty answers once it is gone.
 struct control_client {
     explicit control_client(const std::string &path);
     ~control_client();
-    control_client(const control_client &) = delete;
-    control_client &operator=(const control_client &) = delete;
-    // Sends one line, returns the answer line without its newline.
-    std::string ask(const std::string &line);
+    std::string ask(const std::string &line);  // the answer line; empty once the socket is gone
     int fd = -1;
 };
 
-// The ca410-sim program (CA410_SIM_PROGRAM, defined by every test target that
-// compiles this) as a child, its standard output and error on one pipe.
+// The program CA410_SIM_PROGRAM (defined by the targets that compile this),
+// its standard output and error on one pipe.
 class sim_program {
   public:
     explicit sim_program(std::vector<std::string> args);
-    ~sim_program();  // SIGKILL when still running
-    sim_program(const sim_program &) = delete;
-    sim_program &operator=(const sim_program &) = delete;
-    // One line of output, waiting up to 5 s.
-    std::string line();
-    // Exit status after `sig` (0: none sent), or -1.
-    int finish(int sig);
+    ~sim_program();       // SIGKILL when still running
+    std::string line();   // one line of output, waiting up to 5 s
+    int finish(int sig);  // exit status after `sig` (0: none sent), or -1
     void kill9() { finish(SIGKILL); }
     int pid() const { return pid_; }
 
@@ -72,7 +61,7 @@ class sim_program {
     bool reaped_ = false;
 };
 
-// Data fields of an answer "OKnn,a,b,c\r": {"a", "b", "c"} (empty fields kept).
+// Data fields of an answer "OKnn,a,b,c\r": {"a", "b", "c"}.
 std::vector<std::string> answer_fields(const std::string &answer);
 
 #endif
