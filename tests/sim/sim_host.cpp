@@ -12,17 +12,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 
 using steady = std::chrono::steady_clock;
 
-sim_host::sim_host(const std::string &port, bool set_line) {
-    fd_ = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+sim_host::sim_host(const std::string &port, bool set_line)
+    : fd_(::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
     termios tio{};
-    if (!set_line || fd_ < 0 || tcgetattr(fd_, &tio) != 0) return;
+    if (!set_line || tcgetattr(fd_, &tio) != 0) return;
     cfmakeraw(&tio);
-    tio.c_cflag &= ~(CSIZE | PARODD);
-    tio.c_cflag |= CS7 | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD;
+    tio.c_cflag =
+        (tio.c_cflag & ~(CSIZE | PARODD)) | CS7 | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD;
     tcsetattr(fd_, TCSANOW, &tio);
 }
 
@@ -34,53 +33,38 @@ void sim_host::write(const std::string &bytes) {
     for (std::size_t done = 0; done < bytes.size();) {
         const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno != EAGAIN && errno != EINTR) return;
+        done += n > 0 ? static_cast<std::size_t>(n) : 0;
         pollfd p{fd_, POLLOUT, 0};
         if (n <= 0) poll(&p, 1, 100);
-        done += static_cast<std::size_t>(std::max<ssize_t>(n, 0));
     }
 }
 
-namespace {
-// 1: bytes appended, 0: nothing within `wait`, -1: a hang-up or an error.
-int read_some(int fd, std::string *out, milliseconds wait) {
-    pollfd p{fd, POLLIN, 0};
-    const int rc = poll(&p, 1, static_cast<int>(wait.count()));
-    if (rc <= 0) return rc;
-    char buf[4096];
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n > 0) out->append(buf, static_cast<std::size_t>(n));
-    return n > 0 ? 1 : (n < 0 && (errno == EAGAIN || errno == EINTR)) ? 0 : -1;
-}
-}  // namespace
-
-std::string sim_host::read_answer(milliseconds timeout) {
-    std::string out;
-    const auto end = steady::now() + timeout;
-    for (auto left = timeout; out.find('\r') == std::string::npos && left.count() > 0;
-         left = std::chrono::duration_cast<milliseconds>(end - steady::now()))
-        if (read_some(fd_, &out, left) < 0) break;
-    return out;
-}
-
-std::string sim_host::read_quiet(milliseconds quiet, milliseconds limit) {
+// Until a carriage return (when `to_cr`), a quiet spell, a hang-up or the limit.
+std::string sim_host::read(bool to_cr, milliseconds quiet, milliseconds limit) {
     std::string out;
     const auto end = steady::now() + limit;
-    while (steady::now() < end && read_some(fd_, &out, quiet) > 0) {
+    for (char buf[4096]; !to_cr || out.find('\r') == std::string::npos;) {
+        const auto left = std::chrono::duration_cast<milliseconds>(end - steady::now());
+        pollfd p{fd_, POLLIN, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(std::min(quiet, left).count())) <= 0)
+            break;
+        const ssize_t n = ::read(fd_, buf, sizeof buf);
+        if (n > 0) out.append(buf, static_cast<std::size_t>(n));
+        hung_up_ = n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR);
+        if (hung_up_) break;
     }
     return out;
+}
+
+bool sim_host::hung_up(milliseconds timeout) {
+    read(false, timeout, timeout);
+    return hung_up_;
 }
 
 std::string sim_host::exchange(const std::string &frame) {
     read_quiet(milliseconds(0));
     write(frame + "\r");
     return read_answer();
-}
-
-bool sim_host::hung_up(milliseconds timeout) {
-    std::string ignored;
-    for (const auto end = steady::now() + timeout; steady::now() < end;)
-        if (read_some(fd_, &ignored, milliseconds(50)) < 0) return true;
-    return false;
 }
 
 temp_dir::temp_dir() {
@@ -112,13 +96,6 @@ std::string control_client::ask(const std::string &line) {
     if (::write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size()))
         while (::read(fd, &c, 1) == 1 && c != '\n') answer += c;
     return answer;
-}
-
-std::vector<std::string> answer_fields(const std::string &answer) {
-    std::vector<std::string> out;
-    std::stringstream in(answer.size() > 5 ? answer.substr(5, answer.find('\r') - 5) : "");
-    for (std::string field; std::getline(in, field, ',');) out.push_back(field);
-    return out;
 }
 
 sim_program::sim_program(std::vector<std::string> args) {

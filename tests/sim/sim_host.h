@@ -19,15 +19,21 @@ class sim_host {
     int fd() const { return fd_; }
     void write(const std::string &bytes);
     // Up to and including the first carriage return, or what came in time.
-    std::string read_answer(milliseconds timeout = milliseconds(2000));
+    std::string read_answer(milliseconds timeout = milliseconds(2000)) {
+        return read(true, timeout, timeout);
+    }
     // Everything that arrives until the line has been quiet for `quiet`.
-    std::string read_quiet(milliseconds quiet, milliseconds limit = milliseconds(2000));
+    std::string read_quiet(milliseconds quiet, milliseconds limit = milliseconds(2000)) {
+        return read(false, quiet, limit);
+    }
     // Drops pending input, sends the frame and a carriage return, reads the answer.
     std::string exchange(const std::string &frame);
     bool hung_up(milliseconds timeout);
 
   private:
+    std::string read(bool to_cr, milliseconds quiet, milliseconds limit);
     int fd_ = -1;
+    bool hung_up_ = false;
 };
 
 // A fresh directory under /tmp, removed (when empty) at the end of the scope.
@@ -60,8 +66,5 @@ class sim_program {
     int out_ = -1;
     bool reaped_ = false;
 };
-
-// Data fields of an answer "OKnn,a,b,c\r": {"a", "b", "c"}.
-std::vector<std::string> answer_fields(const std::string &answer);
 
 #endif
