@@ -15,10 +15,10 @@
 
 using steady = std::chrono::steady_clock;
 
-sim_host::sim_host(const std::string &port, bool set_line)
+sim_host::sim_host(const std::string &port)
     : fd_(::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
-    termios tio{};
-    if (!set_line || tcgetattr(fd_, &tio) != 0) return;
+    termios tio{};  // raw 7E2 with RTS/CTS, as a host of the instrument sets it
+    if (tcgetattr(fd_, &tio) != 0) return;
     cfmakeraw(&tio);
     tio.c_cflag =
         (tio.c_cflag & ~(CSIZE | PARODD)) | CS7 | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD;
@@ -30,13 +30,8 @@ sim_host::~sim_host() {
 }
 
 void sim_host::write(const std::string &bytes) {
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return;
-        done += n > 0 ? static_cast<std::size_t>(n) : 0;
-        pollfd p{fd_, POLLOUT, 0};
-        if (n <= 0) poll(&p, 1, 100);
-    }
+    // Frames are short: a pseudo-terminal takes them whole.
+    if (::write(fd_, bytes.data(), bytes.size()) < 0) hung_up_ = errno == EIO;
 }
 
 // Until a carriage return (when `to_cr`), a quiet spell, a hang-up or the limit.
@@ -100,12 +95,11 @@ std::string control_client::ask(const std::string &line) {
 
 sim_program::sim_program(std::vector<std::string> args) {
     int out[2];
-    if (pipe(out) != 0) return;
+    if (pipe2(out, O_CLOEXEC) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
         dup2(out[1], 1);
         dup2(out[1], 2);
-        close(out[0]);
         std::vector<char *> argv{const_cast<char *>(CA410_SIM_PROGRAM)};
         for (auto &a : args) argv.push_back(a.data());
         argv.push_back(nullptr);

@@ -12,22 +12,19 @@ using std::chrono::milliseconds;
 
 class sim_host {
   public:
-    // `set_line`: raw 7E2 with RTS/CTS, as a host of the instrument sets it.
-    explicit sim_host(const std::string &port, bool set_line = true);
+    explicit sim_host(const std::string &port);
     ~sim_host();
     bool ok() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
     void write(const std::string &bytes);
     // Up to and including the first carriage return, or what came in time.
     std::string read_answer(milliseconds timeout = milliseconds(2000)) {
         return read(true, timeout, timeout);
     }
-    // Everything that arrives until the line has been quiet for `quiet`.
+    // What arrives until the line has been quiet for `quiet`.
     std::string read_quiet(milliseconds quiet, milliseconds limit = milliseconds(2000)) {
         return read(false, quiet, limit);
     }
-    // Drops pending input, sends the frame and a carriage return, reads the answer.
-    std::string exchange(const std::string &frame);
+    std::string exchange(const std::string &frame);  // drops pending input first
     bool hung_up(milliseconds timeout);
 
   private:
@@ -36,7 +33,7 @@ class sim_host {
     bool hung_up_ = false;
 };
 
-// A fresh directory under /tmp, removed (when empty) at the end of the scope.
+// A fresh directory under /tmp, removed when empty.
 struct temp_dir {
     temp_dir();
     ~temp_dir();

