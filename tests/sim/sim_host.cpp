@@ -71,14 +71,12 @@ temp_dir::~temp_dir() {
     if (!path.empty()) rmdir(path.c_str());
 }
 
-control_client::control_client(const std::string &path) {
+control_client::control_client(const std::string &path)
+    : fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-    fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) return;
-    ::close(fd);
-    fd = -1;
+    connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
 }
 
 control_client::~control_client() {
@@ -88,7 +86,7 @@ control_client::~control_client() {
 std::string control_client::ask(const std::string &line) {
     std::string answer, out = line + "\n";
     char c;
-    if (::write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size()))
+    if (send(fd, out.data(), out.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(out.size()))
         while (::read(fd, &c, 1) == 1 && c != '\n') answer += c;
     return answer;
 }
@@ -126,9 +124,7 @@ int sim_program::finish(int sig) {
     if (pid_ <= 0 || reaped_) return -1;
     if (sig) kill(pid_, sig);
     int status = 0;
-    for (int i = 0; i < 5000 && !reaped_; ++i) {
-        reaped_ = waitpid(pid_, &status, WNOHANG) == pid_;
-        if (!reaped_) usleep(1000);
-    }
+    for (int i = 0; i < 5000 && !(reaped_ = waitpid(pid_, &status, WNOHANG) == pid_); ++i)
+        usleep(1000);
     return reaped_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

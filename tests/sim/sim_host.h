@@ -47,8 +47,7 @@ struct control_client {
     int fd = -1;
 };
 
-// The program CA410_SIM_PROGRAM (defined by the targets that compile this),
-// its standard output and error on one pipe.
+// The program CA410_SIM_PROGRAM as a child, its output and errors on one pipe.
 class sim_program {
   public:
     explicit sim_program(std::vector<std::string> args);

