@@ -92,15 +92,15 @@ std::string control_client::ask(const std::string &line) {
 }
 
 sim_program::sim_program(std::vector<std::string> args) {
+    std::vector<char *> argv{const_cast<char *>(CA410_SIM_PROGRAM)};
+    for (auto &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return;
     pid_ = fork();
-    if (pid_ == 0) {
+    if (pid_ == 0) {  // nothing that allocates between fork and exec
         dup2(out[1], 1);
         dup2(out[1], 2);
-        std::vector<char *> argv{const_cast<char *>(CA410_SIM_PROGRAM)};
-        for (auto &a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
         execv(argv[0], argv.data());
         _exit(127);
     }
