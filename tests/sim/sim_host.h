@@ -1,5 +1,4 @@
-// Helpers for the simulator's tests: a host on the slave side of its
-// pseudo-terminal, its control socket, and the ca410-sim program as a child.
+// Test helpers: a host on the simulator's pseudo-terminal, its socket, its program.
 #ifndef CA410_TESTS_SIM_HOST_H
 #define CA410_TESTS_SIM_HOST_H
 
