@@ -24,7 +24,7 @@ void run(sim::instrument &inst, const std::vector<std::string> &steps) {
 }
 
 // Power-on values, settings read back, no sync signal, colour range, frames refused.
-TEST(InstrumentAnswers, EachCommandsLayout) {
+TEST(sim_instrument, EachCommandsLayout) {
     sim_instrument_options no_sync;
     no_sync.external_sync_hz = 0.0;
     sim::instrument inst{no_sync};
@@ -69,7 +69,7 @@ TEST(InstrumentAnswers, EachCommandsLayout) {
 
 // A panel whose primaries are unlike the targets: through the channel each
 // colour measures its target (they add up to the white).
-TEST(InstrumentCalibration, RefusalsThenAChannelThatMeasuresItsTargets) {
+TEST(sim_instrument, CalibrationRefusalsThenAChannelThatMeasuresItsTargets) {
     sim_instrument_options panel;
     panel.display.primaries = {{{45.0, 23.0, 2.5}, {33.0, 68.0, 13.0}, {19.0, 8.5, 97.0}}};
     sim::instrument inst{panel};
@@ -104,7 +104,7 @@ TEST(InstrumentCalibration, RefusalsThenAChannelThatMeasuresItsTargets) {
 
 // Spectra 40 nm wide around each primary give a white of the luminance; a
 // line 1 nm wide has the observer's chromaticity there.
-TEST(Emission, PrimariesFromSpectra) {
+TEST(sim_emission, PrimariesFromSpectra) {
     temp_dir dir;
     const std::array<std::string, 3> paths{dir.path + "/r", dir.path + "/g", dir.path + "/b"};
     for (int i = 0; i < 3; ++i) {

@@ -21,7 +21,7 @@ using steady = std::chrono::steady_clock;
 namespace {
 
 // An instrument taking over the stale link a killed instance left, a host on it.
-class SimLine : public ::testing::Test {
+class sim_line : public ::testing::Test {
   protected:
     void SetUp() override {
         o.link_path = dir.path + "/port";
@@ -65,7 +65,7 @@ class SimLine : public ::testing::Test {
     std::unique_ptr<sim_host> host;
 };
 
-TEST_F(SimLine, RecordsEveryFrameWithItsAnswerAndTimes) {
+TEST_F(sim_line, RecordsEveryFrameWithItsAnswerAndTimes) {
     host->write("STR");
     EXPECT_FALSE(instrument->wait_frames(1, 50ms));  // a frame in pieces is one frame
     host->write(",23\r\n");                          // CR LF from a terminal: the LF opens no frame
@@ -76,7 +76,7 @@ TEST_F(SimLine, RecordsEveryFrameWithItsAnswerAndTimes) {
     EXPECT_GE(f[0].received - f[0].first_byte, 40ms);
 }
 
-TEST_F(SimLine, ControlLinesFaultsPacingAndBusyTimes) {
+TEST_F(sim_line, ControlLinesFaultsPacingAndBusyTimes) {
     play({"show 1 0 0", "ok XYZ 41.24000 21.26000 1.93000", "show 0.5, 0 ,0",
           "ok XYZ 8.97538 4.62698 0.42004", "show-xyz 1 2.5 3", "ok XYZ 1.00000 2.50000 3.00000",
           "show 1,,0", "error: usage: show R G B (blanks or commas between)", "show 1.5 0 0",
@@ -120,7 +120,7 @@ TEST_F(SimLine, ControlLinesFaultsPacingAndBusyTimes) {
 }
 
 // Hang-up halfway through an answer, return on a fresh line the link follows, stop.
-TEST_F(SimLine, HangsUpComesBackAndStops) {
+TEST_F(sim_line, HangsUpComesBackAndStops) {
     const std::string whole = host->exchange("IDO,0,1");
     play({"fault hangup-next", "ok"});
     host->write("IDO,0,1\r");
@@ -138,7 +138,7 @@ TEST_F(SimLine, HangsUpComesBackAndStops) {
 
 // Settings and channels come back exactly, not the zero calibration, no temporary
 // is left; a corrupt file is refused, named, and left as it is.
-TEST(SimState, SurvivesARestartAndACorruptFileIsLeftAlone) {
+TEST(sim_state, SurvivesARestartAndACorruptFileIsLeftAlone) {
     temp_dir dir;
     sim_options o;
     o.state_file = dir.path + "/state";
@@ -190,7 +190,7 @@ TEST(SimState, SurvivesARestartAndACorruptFileIsLeftAlone) {
 
 // Port, link, socket and options in effect, another instance refused both, and a
 // prompt clean stop on SIGTERM, SIGINT or "quit" while a zero calibration runs.
-TEST(SimProgram, ServesAsStartedAndStopsPromptly) {
+TEST(sim_executable, ServesAsStartedAndStopsPromptly) {
     for (const int how : {SIGTERM, SIGINT, 0}) {
         temp_dir dir;
         const std::string link = dir.path + "/port", ctl = dir.path + "/ctl";
