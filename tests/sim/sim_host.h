@@ -15,7 +15,7 @@ class sim_host {
     ~sim_host();
     bool ok() const { return fd_ >= 0; }
     void write(const std::string &bytes);
-    // Up to and including the first carriage return, or what came in time.
+    // What came until a carriage return, or until the time-out.
     std::string read_answer(milliseconds timeout = milliseconds(2000)) {
         return read(true, timeout, timeout);
     }

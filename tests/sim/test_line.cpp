@@ -72,8 +72,8 @@ TEST_F(sim_line, RecordsEveryFrameWithItsAnswerAndTimes) {
     EXPECT_EQ(host->read_answer(), "OK00,0\r");
     play({"STR,0", "OK00,0\r", "frames", "ok 2 STR,23\\r STR,0\\r"});
     const auto f = instrument->frames();
-    EXPECT_EQ(f[0].answer + f[1].answer, "OK00,0\rOK00,0\r");
-    EXPECT_GE(f[0].received - f[0].first_byte, 40ms);
+    EXPECT_EQ(f.at(0).answer + f.at(1).answer, "OK00,0\rOK00,0\r");
+    EXPECT_GE(f.at(0).received - f.at(0).first_byte, 40ms);
 }
 
 TEST_F(sim_line, ControlLinesFaultsPacingAndBusyTimes) {
@@ -127,7 +127,7 @@ TEST_F(sim_line, HangsUpComesBackAndStops) {
     const std::string part = host->read_quiet(100ms);
     EXPECT_EQ(part, whole.substr(0, whole.size() / 2));
     EXPECT_TRUE(host->hung_up(2000ms));
-    EXPECT_EQ(instrument->frames()[1].answer, part);  // the record holds what went out
+    EXPECT_EQ(instrument->frames().at(1).answer, part);  // the record holds what went out
     host = std::make_unique<sim_host>(o.link_path);
     EXPECT_EQ(host->exchange("IDO,0,1"), whole);
     instrument->stop();
