@@ -7,9 +7,8 @@
 
 namespace {
 
-// The first calls run in a child process so that the latches they set do not
-// leak into other tests; this test must run before anything of this program
-// reads the clock.
+// The first calls latch the counts and return 0. A child process keeps the
+// latches unset for the tests after it, so this must run first of all.
 TEST(Clock, FirstCallsLatchAndReturnZero) {
     EXPECT_EXIT(
         {
@@ -25,10 +24,10 @@ TEST(Clock, FirstCallsLatchAndReturnZero) {
 }
 
 // Later calls: only differences are checked, whoever latched the counts.
-TEST(Clock, MillisecondCountWrapsModulo32Bits) {
+TEST(Clock, MillisecondCountWrapsAndSleepGoesToTheClock) {
     ser_fake::scoped_install fake;
     auto &s = ser_fake::get();
-    s.now_ms = 0xFFFFFF00u;  // just below the wrap of the tick count
+    s.now_ms = 0xFFFFFF00u;
     const uint32_t before = msec_time();
     s.now_ms += 0x180;  // wraps past zero
     EXPECT_EQ(msec_time() - before, 0x180u);

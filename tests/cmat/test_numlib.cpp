@@ -1,61 +1,44 @@
-// General matrices and the 3x3 operations, with their output aliasing an input.
+// General matrices and the 3x3 operations, also with their output aliasing an input.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <functional>
 
 #include "cmat/numlib.h"
 
 namespace {
 
 using m3 = std::array<double, 9>;
-using v3 = std::array<double, 3>;
-
-const m3 A = {2.0, -1.0, 0.5, 3.0, 4.0, -2.0, 1.5, 0.25, 5.0};
-const m3 B = {0.5, 7.0, -3.0, 1.0, 0.0, 2.0, -4.0, 6.0, 1.25};
-
-struct Range {
-    int32_t row_lo, row_hi, col_lo, col_hi;
-};
-
-class CmatDMatrixRanges : public ::testing::TestWithParam<Range> {};
 
 // Rows follow each other in one block, the slot before the first row holds
-// the block, and every element can be written and read back.
-TEST_P(CmatDMatrixRanges, LayoutAndAccess) {
-    const Range r = GetParam();
-    double **m = dmatrix(r.row_lo, r.row_hi, r.col_lo, r.col_hi);
-    ASSERT_NE(m, nullptr);
-    const int32_t row_hi = std::max(r.row_hi, r.row_lo);
-    const int32_t col_hi = std::max(r.col_hi, r.col_lo);
-    const int32_t cols = col_hi - r.col_lo + 1;
-    const double *block = &m[r.row_lo][r.col_lo];
-    EXPECT_EQ(m[r.row_lo - 1], block);
-    for (int32_t i = r.row_lo; i <= row_hi; ++i) {
-        EXPECT_EQ(&m[i][r.col_lo], block + (i - r.row_lo) * cols);
-        for (int32_t j = r.col_lo; j <= col_hi; ++j) m[i][j] = 100.0 * i + j;
+// the block, and every element can be written and read back. A high bound
+// below the low one means a single row or column.
+TEST(CmatDMatrix, LayoutAndAccess) {
+    const std::array<int32_t, 4> ranges[] = {
+        {1, 3, 1, 3}, {5, 2, 0, 0}, {0, 0, 0, 0}, {-2, 1, -3, -1}, {10, 14, 7, 3}};
+    for (const auto &[row_lo, row_hi_asked, col_lo, col_hi_asked] : ranges) {
+        double **m = dmatrix(row_lo, row_hi_asked, col_lo, col_hi_asked);
+        ASSERT_NE(m, nullptr);
+        const int32_t row_hi = std::max(row_hi_asked, row_lo);
+        const int32_t col_hi = std::max(col_hi_asked, col_lo);
+        const double *block = &m[row_lo][col_lo];
+        EXPECT_EQ(m[row_lo - 1], block) << row_lo;
+        for (int32_t i = row_lo; i <= row_hi; ++i) {
+            EXPECT_EQ(&m[i][col_lo], block + (i - row_lo) * (col_hi - col_lo + 1)) << i;
+            for (int32_t j = col_lo; j <= col_hi; ++j) m[i][j] = 100.0 * i + j;
+        }
+        for (int32_t i = row_lo; i <= row_hi; ++i)
+            for (int32_t j = col_lo; j <= col_hi; ++j) EXPECT_EQ(m[i][j], 100.0 * i + j);
+        free_dmatrix(m, row_lo, row_hi_asked, col_lo, col_hi_asked);
     }
-    for (int32_t i = r.row_lo; i <= row_hi; ++i) {
-        for (int32_t j = r.col_lo; j <= col_hi; ++j) EXPECT_EQ(m[i][j], 100.0 * i + j);
-    }
-    free_dmatrix(m, r.row_lo, r.row_hi, r.col_lo, r.col_hi);
-}
-
-INSTANTIATE_TEST_SUITE_P(Ranges, CmatDMatrixRanges,
-                         ::testing::Values(Range{1, 3, 1, 3}, Range{5, 2, 0, 0}, Range{0, 0, 0, 0},
-                                           Range{-2, 1, -3, -1}, Range{10, 14, 7, 3}));
-
-TEST(CmatDMatrix, FreeAcceptsNull) {
     free_dmatrix(nullptr, 1, 3, 1, 3);
 }
 
 TEST(CmatDMatrix, CopyWindowTo3x3) {
     double **m = dmatrix(1, 4, 1, 4);
-    for (int i = 1; i <= 4; ++i) {
+    for (int i = 1; i <= 4; ++i)
         for (int j = 1; j <= 4; ++j) m[i][j] = 10.0 * i + j;
-    }
     m3 out;
     out.fill(-1.0);
     copy_dmatrix_to3x3(out.data(), m, 1, 4, 1, 4);
@@ -66,115 +49,66 @@ TEST(CmatDMatrix, CopyWindowTo3x3) {
     free_dmatrix(m, 1, 4, 1, 4);
 }
 
-TEST(CmatMatrix3x3, ClampUnityCopyDet) {
-    v3 v = {-0.5, 0.0, 2.0};
-    Clamp3(v.data(), v.data());
-    EXPECT_EQ(v, (v3{0.0, 0.0, 2.0}));
-    const v3 with_nan = {NAN, -INFINITY, 1.0};
-    v3 out;
-    Clamp3(out.data(), with_nan.data());
-    EXPECT_TRUE(std::isnan(out[0]));
-    EXPECT_EQ(out[1], 0.0);
-
-    m3 u;
-    u.fill(7.0);
-    SetUnity3x3(u.data());
-    EXPECT_EQ(u, (m3{1, 0, 0, 0, 1, 0, 0, 0, 1}));
-    Copy3x3(u.data(), A.data());
-    EXPECT_EQ(u, A);
-    // 2(20 + 0.5) + 1(15 + 3) + 0.5(0.75 - 6)
-    EXPECT_DOUBLE_EQ(Det3x3(A.data()), 41.0 + 18.0 - 2.625);
+template <auto F>
+void two(double *out, const double *a, const double *b) {
+    F(out, a, b);
+}
+template <auto F>
+void one(double *out, const double *a, const double *) {
+    F(out, a);
 }
 
-TEST(CmatMatrix3x3, ProductsAdjugateInverse) {
-    m3 p;
-    Mul3x3_2(p.data(), A.data(), B.data());
-    EXPECT_EQ(p, (m3{-2.0, 17.0, -7.375, 13.5, 9.0, -3.5, -19.0, 40.5, 2.25}));
-    const v3 v = {1.0, -2.0, 0.5};
-    v3 mv;
-    MulBy3x3(mv.data(), A.data(), v.data());
-    EXPECT_EQ(mv, (v3{4.25, -6.0, 3.5}));
-
-    // A * adj(A) = det(A) * I; A * inv(A) = I.
-    m3 adj;
-    adjust(adj.data(), A.data());
-    Mul3x3_2(p.data(), A.data(), adj.data());
-    const double det = Det3x3(A.data());
-    for (int k = 0; k < 9; ++k) EXPECT_NEAR(p[k], k % 4 == 0 ? det : 0.0, 1e-12) << k;
+// Results worked out by hand; each operation gives the same in place.
+TEST(CmatMatrix3x3, OperationsSeparateAndInPlace) {
+    const m3 A = {2.0, -1.0, 0.5, 3.0, 4.0, -2.0, 1.5, 0.25, 5.0};
+    const m3 B = {0.5, 7.0, -3.0, 1.0, 0.0, 2.0, -4.0, 6.0, 1.25};
+    const m3 adj = {20.5, 5.125, 0.0, -18.0, 9.25, 5.5, -5.25, -2.0, 11.0};
+    EXPECT_EQ(Det3x3(A.data()), 56.375);
     m3 inv;
-    ASSERT_EQ(Inverse3x3(inv.data(), A.data()), 0);
-    Mul3x3_2(p.data(), A.data(), inv.data());
-    for (int k = 0; k < 9; ++k) EXPECT_NEAR(p[k], k % 4 == 0 ? 1.0 : 0.0, 1e-14) << k;
-    m3 t;
-    Transpose3x3(t.data(), A.data());
-    EXPECT_EQ(t, (m3{2.0, 3.0, 1.5, -1.0, 4.0, 0.25, 0.5, -2.0, 5.0}));
+    for (int k = 0; k < 9; ++k) inv[k] = adj[k] / 56.375;
+    const m3 product = {-2.0, 17.0, -7.375, 13.5, 9.0, -3.5, -19.0, 40.5, 2.25};
+    const struct {
+        const char *name;
+        void (*fn)(double *, const double *, const double *);
+        int alias;  // in place: 1 writes over a, 2 over b
+        m3 expected;
+    } cases[] = {
+        {"Mul3x3_2 (a)", two<Mul3x3_2>, 1, product},
+        {"Mul3x3_2 (b)", two<Mul3x3_2>, 2, product},
+        {"MulBy3x3", two<MulBy3x3>, 2, {-7.5, 35.5, -12.5, 1.0, 0.0, 2.0, -4.0, 6.0, 1.25}},
+        {"adjust", one<adjust>, 1, adj},
+        {"Inverse3x3", one<Inverse3x3>, 1, inv},
+        {"Transpose3x3", one<Transpose3x3>, 1, {2.0, 3.0, 1.5, -1.0, 4.0, 0.25, 0.5, -2.0, 5.0}},
+        {"Copy3x3", one<Copy3x3>, 1, A},
+        {"Clamp3", one<Clamp3>, 1, {2.0, 0.0, 0.5, 3.0, 4.0, -2.0, 1.5, 0.25, 5.0}},
+    };
+    for (const auto &c : cases) {
+        m3 separate = c.alias == 1 ? A : B;  // elements past a vector's three stay
+        c.fn(separate.data(), A.data(), B.data());
+        EXPECT_EQ(separate, c.expected) << c.name;
+        m3 a = A;
+        m3 b = B;
+        c.fn(c.alias == 1 ? a.data() : b.data(), a.data(), b.data());
+        EXPECT_EQ(c.alias == 1 ? a : b, c.expected) << c.name << " in place";
+    }
+    m3 unity;
+    unity.fill(7.0);
+    SetUnity3x3(unity.data());
+    EXPECT_EQ(unity, (m3{1, 0, 0, 0, 1, 0, 0, 0, 1}));
 }
 
-struct InverseCase {
-    double det;
-    int32_t result;
-};
-
-class CmatInverseThreshold : public ::testing::TestWithParam<InverseCase> {};
-
-TEST_P(CmatInverseThreshold, SingularBelow1e8) {
-    const InverseCase c = GetParam();
-    const m3 m = {c.det, 0, 0, 0, 1, 0, 0, 0, 1};
-    ASSERT_EQ(Det3x3(m.data()), c.det);
-    m3 out;
-    out.fill(5.0);
-    EXPECT_EQ(Inverse3x3(out.data(), m.data()), c.result);
-    if (c.result == 1) {
-        for (double e : out) EXPECT_EQ(e, 5.0);
-    } else {
-        EXPECT_EQ(out, (m3{1.0 / c.det, 0, 0, 0, 1, 0, 0, 0, 1}));
+// Singular below |det| 1e-8: 1 returned and the output left alone.
+TEST(CmatMatrix3x3, InverseThreshold) {
+    for (const double det : {0.5e-8, -0.5e-8, 0.0, 1e-8, -1e-8}) {
+        const m3 m = {det, 0, 0, 0, 1, 0, 0, 0, 1};
+        m3 out;
+        out.fill(5.0);
+        const bool singular = std::fabs(det) < 1e-8;
+        EXPECT_EQ(Inverse3x3(out.data(), m.data()), singular ? 1 : 0) << det;
+        EXPECT_EQ(out, singular ? (m3{5, 5, 5, 5, 5, 5, 5, 5, 5})
+                                : (m3{1.0 / det, 0, 0, 0, 1, 0, 0, 0, 1}))
+            << det;
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Determinants, CmatInverseThreshold,
-                         ::testing::Values(InverseCase{0.5e-8, 1}, InverseCase{-0.5e-8, 1},
-                                           InverseCase{0.0, 1}, InverseCase{1e-8, 0},
-                                           InverseCase{-1e-8, 0}));
-
-// Each operation in place must give what it gives into a separate output.
-struct AliasCase {
-    const char *name;
-    std::function<void(double *out, const double *a, const double *b)> op;
-    int alias;  // 1: out is a, 2: out is b
-    int size;   // elements of the result
-};
-
-class CmatInPlace : public ::testing::TestWithParam<AliasCase> {};
-
-TEST_P(CmatInPlace, SameAsSeparateOutput) {
-    const AliasCase &c = GetParam();
-    m3 separate;
-    separate.fill(0.0);
-    c.op(separate.data(), A.data(), B.data());
-    m3 a = A;
-    m3 b = B;
-    double *out = c.alias == 1 ? a.data() : b.data();
-    c.op(out, a.data(), b.data());
-    for (int k = 0; k < c.size; ++k) EXPECT_EQ(out[k], separate[k]) << c.name << " " << k;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Aliasing, CmatInPlace,
-    ::testing::Values(
-        AliasCase{"Mul3x3_2(a, a, b)",
-                  [](double *o, const double *a, const double *b) { Mul3x3_2(o, a, b); }, 1, 9},
-        AliasCase{"Mul3x3_2(b, a, b)",
-                  [](double *o, const double *a, const double *b) { Mul3x3_2(o, a, b); }, 2, 9},
-        AliasCase{"adjust", [](double *o, const double *a, const double *) { adjust(o, a); }, 1, 9},
-        AliasCase{"Inverse3x3",
-                  [](double *o, const double *a, const double *) { Inverse3x3(o, a); }, 1, 9},
-        AliasCase{"Transpose3x3",
-                  [](double *o, const double *a, const double *) { Transpose3x3(o, a); }, 1, 9},
-        AliasCase{"MulBy3x3(v, m, v)",
-                  [](double *o, const double *a, const double *b) { MulBy3x3(o, a, b); }, 2, 3},
-        AliasCase{"Copy3x3", [](double *o, const double *a, const double *) { Copy3x3(o, a); }, 1,
-                  9},
-        AliasCase{"Clamp3", [](double *o, const double *a, const double *) { Clamp3(o, a); }, 1,
-                  3}));
 
 }  // namespace
