@@ -67,6 +67,7 @@ TEST(CmatLookup, Lookups) {
         cases[] = {{getval_xspec, &ybar, 555.0, 1, 1.0},
                    {getval_raw_xspec_lin, &ybar, 830.0, 1, ybar.values[470]},
                    {getval_raw_xspec_poly3, &sp, -INFINITY, 0, 2.0},
+                   {getval_raw_xspec_poly3, &sp, 1e9, 0, 9.0},
                    {getval_raw_xspec, &normed, 405.0, 1, 4.0},
                    {getval_xspec, &normed, 405.0, 1, 1.0},
                    {getval_raw_xspec_poly3, &three, 410.0, 1, 0.5},
