@@ -1,240 +1,195 @@
-// Spectra: lookups and their clamping, the choice of interpolation, the dump
-// layout, and the built-in tables against the published CIE data.
+// Spectra and the spectrum-to-XYZ converter.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "cmat/observers.h"
 #include "cmat/xsp.h"
+#include "cmat/xsp2cie.h"
 
 namespace {
 
-xspect make_spectrum(double wl_short, double wl_long, const std::vector<double> &values,
-                     double norm = 1.0) {
-    xspect sp{};
-    sp.count = static_cast<int32_t>(values.size());
-    sp.wl_short = wl_short;
-    sp.wl_long = wl_long;
-    sp.norm = norm;
+xspect spectrum(double wl_short, double wl_long, const std::vector<double> &values,
+                double norm = 1.0) {
+    xspect sp{static_cast<int32_t>(values.size()), wl_short, wl_long, norm, {}};
     for (size_t k = 0; k < values.size(); ++k) sp.values[k] = values[k];
     return sp;
 }
 
-// --- observer types -------------------------------------------------------
-
-struct ObserverCase {
-    observer_type type;
-    int32_t result;
-    const xspect *tables;  // null when none
-    const char *description;
-};
-
-class CmatObserverTypes : public ::testing::TestWithParam<ObserverCase> {};
-
-TEST_P(CmatObserverTypes, TablesAndDescription) {
-    const ObserverCase &c = GetParam();
-    const xspect sentinel{};
-    const xspect *tables[3] = {&sentinel, &sentinel, &sentinel};
-    EXPECT_EQ(standardObserver(tables, c.type), c.result);
-    for (int j = 0; j < 3; ++j) EXPECT_EQ(tables[j], c.tables ? &c.tables[j] : &sentinel) << j;
-    EXPECT_STREQ(stardardObserverDescription(c.type), c.description);
+xspect flat(double value, double wl_short = 300.0, double wl_long = 830.0) {
+    return spectrum(wl_short, wl_long, std::vector<double>(size_t(wl_long - wl_short + 1), value));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllTypes, CmatObserverTypes,
-    ::testing::Values(ObserverCase{0, 0, ob_CIE_1931_2, "CIE 1931 2 degree observer"},
-                      ObserverCase{1, 1, nullptr, "No observer"},
-                      ObserverCase{2, 1, nullptr, "Custom observer"},
-                      ObserverCase{3, 0, ob_CIE_1931_2, "CIE 1931 2 degree observer"},
-                      ObserverCase{4, 0, ob_CIE_1964_10, "CIE 1964 10 degree observer"},
-                      ObserverCase{5, 1, nullptr, "CIE 2012 2 degree observer"},
-                      ObserverCase{6, 1, nullptr, "CIE 2012 10 degree observer"},
-                      ObserverCase{7, 1, nullptr, "Unknown observer"},
-                      ObserverCase{-1, 1, nullptr, "Unknown observer"}));
-
-// --- built-in tables ------------------------------------------------------
-
-TEST(CmatBuiltInTables, ShapeAndUnusedSlots) {
-    for (const xspect *set : {ob_CIE_1931_2, ob_CIE_1964_10}) {
-        for (int j = 0; j < 3; ++j) {
-            const xspect &sp = set[j];
-            EXPECT_EQ(sp.count, 471);
-            EXPECT_EQ(sp.wl_short, 360.0);
-            EXPECT_EQ(sp.wl_long, 830.0);
-            EXPECT_EQ(sp.norm, 1.0);
-            for (int k = sp.count; k < xspect_max_count; ++k) ASSERT_EQ(sp.values[k], 0.0) << k;
-        }
-    }
-    EXPECT_EQ(il_none.count, 531);
-    EXPECT_EQ(il_none.wl_short, 300.0);
-    EXPECT_EQ(il_none.wl_long, 830.0);
-    EXPECT_EQ(il_none.norm, 1.0);
-    for (int k = 0; k < xspect_max_count; ++k)
-        ASSERT_EQ(il_none.values[k], k < 531 ? 1.0 : 0.0) << k;
+bool same_record(const xspect &a, const xspect &b) {
+    return std::memcmp(&a, &b, sizeof(xspect)) == 0;
 }
 
 // Every value equals the double nearest to the published decimal text.
 TEST(CmatBuiltInTables, EqualThePublishedCsv) {
-    const std::string dir = CMAT_CIE_DATA_DIR;
-    const std::pair<const char *, const xspect *> files[] = {
-        {"cie1931_2deg_1nm.csv", ob_CIE_1931_2}, {"cie1964_10deg_1nm.csv", ob_CIE_1964_10}};
-    for (const auto &[name, tables] : files) {
-        std::ifstream in(dir + "/" + name);
-        ASSERT_TRUE(in) << "CIE table missing: " << dir << "/" << name;
+    for (const auto &[name, tables] : {std::pair{"cie1931_2deg_1nm.csv", ob_CIE_1931_2},
+                                       std::pair{"cie1964_10deg_1nm.csv", ob_CIE_1964_10}}) {
+        std::ifstream in(std::string(CMAT_CIE_DATA_DIR) + "/" + name);
         std::string line;
-        std::getline(in, line);  // header
-        int k = 0;
-        while (std::getline(in, line)) {
-            if (line.empty()) continue;
-            std::stringstream row(line);
-            std::string field;
-            std::getline(row, field, ',');
-            ASSERT_EQ(std::stoi(field), 360 + k) << name;
-            for (int j = 0; j < 3; ++j) {
-                std::getline(row, field, ',');
-                ASSERT_EQ(tables[j].values[k], std::strtod(field.c_str(), nullptr))
-                    << name << " row " << k;
-            }
-            ++k;
+        ASSERT_TRUE(std::getline(in, line)) << "CIE table missing: " << name;
+        std::vector<double> published[3];
+        int nm = 0;
+        double v[3];
+        while (std::getline(in, line) &&
+               std::sscanf(line.c_str(), "%d,%lf,%lf,%lf", &nm, &v[0], &v[1], &v[2]) == 4) {
+            ASSERT_EQ(nm, 360 + int(published[0].size()));
+            for (int j = 0; j < 3; ++j) published[j].push_back(v[j]);
         }
-        EXPECT_EQ(k, 471) << name;
+        for (int j = 0; j < 3; ++j)
+            EXPECT_TRUE(same_record(tables[j], spectrum(360, 830, published[j]))) << name << j;
     }
+    EXPECT_TRUE(same_record(il_none, flat(1.0)));
 }
 
-// --- lookups --------------------------------------------------------------
-
-using lookup_fn = int32_t (*)(const xspect *, double *, double);
-
-// At and between samples, at the ends, outside the range (the end value and
-// 0 reported), the norm, and a cubic asked of three samples (linear instead).
-TEST(CmatLookup, TableOfLookups) {
+// Squares: linear 0.5, cubic 0.25 mid-gap; linear below 5.01 nm or 4 samples.
+// Invalid spectra give 0 whatever their norm; a NaN wavelength gives NaN.
+TEST(CmatLookup, Lookups) {
+    const std::vector<double> squares = {0.0, 1.0, 4.0, 9.0, 16.0};
     const xspect &ybar = ob_CIE_1931_2[1];
-    const xspect sp = make_spectrum(400.0, 430.0, {2.0, 6.0, 3.0, 9.0});
-    const xspect normed = make_spectrum(400.0, 410.0, {3.0, 5.0}, 4.0);
-    const xspect three = make_spectrum(400.0, 440.0, {0.0, 1.0, 4.0});
-    const struct {
-        lookup_fn fn;
-        const xspect *sp;
-        double wl;
-        int32_t result;
-        double value;
-    } cases[] = {
-        {getval_xspec, &ybar, 555.0, 1, 1.0},
-        {getval_xspec, &ybar, 300.0, 0, ybar.values[0]},
-        {getval_xspec, &ybar, 900.0, 0, ybar.values[470]},
-        {getval_xspec, &ybar, 830.0, 1, ybar.values[470]},
-        {getval_raw_xspec_lin, &sp, 405.0, 1, 4.0},
-        {getval_raw_xspec_lin, &sp, 417.5, 1, 3.75},
-        {getval_raw_xspec_lin, &sp, 430.0, 1, 9.0},
-        {getval_raw_xspec_lin, &sp, 399.0, 0, 2.0},
-        {getval_raw_xspec_poly3, &sp, 1e9, 0, 9.0},
-        {getval_raw_xspec_poly3, &sp, -INFINITY, 0, 2.0},
-        {getval_raw_xspec, &normed, 405.0, 1, 4.0},
-        {getval_xspec, &normed, 405.0, 1, 1.0},
-        {getval_raw_xspec_poly3, &three, 410.0, 1, 0.5},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.wl);
+    const xspect sp = spectrum(400.0, 430.0, {2.0, 6.0, 3.0, 9.0});
+    const xspect normed = spectrum(400.0, 410.0, {3.0, 5.0}, 4.0);
+    const xspect three = spectrum(400.0, 440.0, {0.0, 1.0, 4.0});
+    const xspect sq5009 = spectrum(0.0, 20.036, squares);  // 4 x 5.009 exactly
+    const xspect sq501 = spectrum(0.0, 20.04, squares);
+    const xspect sq10 = spectrum(400.0, 440.0, squares);
+    const std::tuple<int32_t (*)(const xspect *, double *, double), const xspect *, double, int32_t,
+                     double>
+        cases[] = {{getval_xspec, &ybar, 555.0, 1, 1.0},
+                   {getval_raw_xspec_lin, &ybar, 830.0, 1, ybar.values[470]},
+                   {getval_raw_xspec_poly3, &sp, -INFINITY, 0, 2.0},
+                   {getval_raw_xspec_poly3, &sp, 1e9, 0, 9.0},
+                   {getval_raw_xspec, &normed, 405.0, 1, 4.0},
+                   {getval_xspec, &normed, 405.0, 1, 1.0},
+                   {getval_raw_xspec_poly3, &three, 410.0, 1, 0.5},
+                   {getval_raw_xspec, &sq5009, 2.5045, 1, 0.5},
+                   {getval_raw_xspec, &sq501, 2.505, 1, 0.25},
+                   {getval_raw_xspec, &sq10, 435.0, 1, 12.25},
+                   {getval_raw_xspec_lin, nullptr, 500.0, 0, 0.0},
+                   {getval_raw_xspec_poly3, &ybar, NAN, 0, NAN}};
+    for (const auto &[fn, sp, wl, result, value] : cases) {
         double v = -1.0;
-        EXPECT_EQ(c.fn(c.sp, &v, c.wl), c.result);
-        EXPECT_DOUBLE_EQ(v, c.value);
+        EXPECT_EQ(fn(sp, &v, wl), result) << wl;
+        EXPECT_TRUE(std::isnan(value) ? std::isnan(v) : std::fabs(v - value) < 1e-12) << wl;
     }
-}
-
-// Squares: a line between samples 0 and 1 gives 0.5 at the middle, a cubic 0.25.
-struct SpacingCase {
-    double wl_short;  // 5 samples
-    double wl_long;
-    double wl;
-    double expected;
-};
-
-class CmatMethodBySpacing : public ::testing::TestWithParam<SpacingCase> {};
-
-TEST_P(CmatMethodBySpacing, ChoosesLinearBelow501) {
-    const SpacingCase &c = GetParam();
-    const xspect sp = make_spectrum(c.wl_short, c.wl_long, {0.0, 1.0, 4.0, 9.0, 16.0});
-    double v = -1.0;
-    EXPECT_EQ(getval_raw_xspec(&sp, &v, c.wl), 1);
-    EXPECT_NEAR(v, c.expected, 1e-12);
-}
-
-// From 0 nm the spacing is exactly the double nearest 5.009 or 5.01.
-INSTANTIATE_TEST_SUITE_P(Spacings, CmatMethodBySpacing,
-                         ::testing::Values(SpacingCase{400.0, 420.0, 402.5, 0.5},  // 5 nm: linear
-                                           SpacingCase{0.0, 20.036, 2.5045,
-                                                       0.5},  // 5.009 nm: linear
-                                           SpacingCase{0.0, 20.04, 2.505, 0.25},  // 5.01 nm: cubic
-                                           SpacingCase{400.0, 440.0, 405.0, 0.25},   // 10 nm: cubic
-                                           SpacingCase{400.0, 440.0, 435.0, 12.25},  // last gap
-                                           SpacingCase{400.0, 440.0, 420.0, 4.0}));  // at a sample
-
-TEST(CmatLookup, CubicAtSampleIsExactAndWindowsStayInside) {
-    const xspect sp = make_spectrum(400.0, 440.0, {0.3, 1.7, 0.2, 5.5, 4.1});
-    for (int k = 0; k < sp.count; ++k) {
-        double v = 0.0;
-        EXPECT_EQ(getval_raw_xspec_poly3(&sp, &v, 400.0 + 10.0 * k), 1);
-        EXPECT_EQ(v, sp.values[k]) << k;
-    }
-    // Near each end the four points are the first or last four: a cubic there
-    // is reproduced although the other end is wild.
-    auto cubic = [](double x) { return 0.5 * x * x * x - x + 2.0; };
-    const xspect low =
-        make_spectrum(0.0, 50.0, {cubic(0), cubic(10), cubic(20), cubic(30), 1e6, -1e6});
-    const xspect high =
-        make_spectrum(0.0, 50.0, {1e6, -1e6, cubic(20), cubic(30), cubic(40), cubic(50)});
-    double v = 0.0;
-    getval_raw_xspec_poly3(&low, &v, 3.0);
-    EXPECT_NEAR(v, cubic(3.0), 1e-9);
-    getval_raw_xspec_poly3(&high, &v, 47.0);
-    EXPECT_NEAR(v, cubic(47.0), 1e-9);
-}
-
-// Invalid spectra store 0 and report 0; a NaN wavelength gives NaN.
-TEST(CmatLookup, InvalidInputs) {
-    const lookup_fn lookups[] = {getval_raw_xspec_lin, getval_raw_xspec_poly3, getval_raw_xspec,
-                                 getval_xspec};
-    xspect too_many = make_spectrum(400.0, 700.0, {1.0, 2.0});
+    xspect too_many = spectrum(400.0, 700.0, {1.0, 2.0}, 0.0);
     too_many.count = xspect_max_count + 1;
-    const xspect invalid[] = {make_spectrum(400.0, 700.0, {}),
-                              make_spectrum(400.0, 700.0, {5.0}),
-                              make_spectrum(500.0, 500.0, {5.0, 6.0, 7.0}),
-                              too_many,
-                              make_spectrum(400.0, INFINITY, {1.0, 2.0}),
-                              make_spectrum(NAN, 700.0, {1.0, 2.0})};
-    for (const lookup_fn fn : lookups) {
-        for (const xspect &sp : invalid) {
-            double v = -1.0;
-            EXPECT_EQ(fn(&sp, &v, 500.0), 0);
-            EXPECT_EQ(v, 0.0);
-        }
-        const xspect ok = make_spectrum(400.0, 700.0, {1.0, 2.0});
-        double v = 0.0;
-        EXPECT_EQ(fn(&ok, &v, NAN), 0);
-        EXPECT_TRUE(std::isnan(v));
-        EXPECT_EQ(fn(nullptr, &v, 500.0), 0);
+    for (const xspect &sp :
+         {spectrum(400, 700, {5.0}, 0.0), spectrum(500, 500, {5, 6, 7}, 0.0), too_many,
+          spectrum(400, INFINITY, {1, 2}, 0.0), spectrum(NAN, 700, {1, 2}, 0.0)}) {
+        double v = -1.0;
+        EXPECT_EQ(getval_xspec(&sp, &v, 500.0), 0);
         EXPECT_EQ(v, 0.0);
-        EXPECT_EQ(fn(&ok, nullptr, 500.0), 0);
+    }
+    EXPECT_EQ(getval_xspec(&ybar, nullptr, 500.0), 0);
+}
+
+using conv_ptr = std::unique_ptr<xsp2cie, void (*)(xsp2cie *)>;
+
+double table_sum(const xspect &sp, int first, int last, int step = 1) {  // every step-th nm
+    double s = 0.0;
+    for (int nm = first; nm <= last; nm += step) s += sp.values[nm - 360];
+    return s;
+}
+
+// Observers, a converter's defaults; an observer failure is reported before the output type.
+TEST(CmatObserverAndNewXsp2cie, DefaultsAndFailures) {
+    const std::tuple<observer_type, const xspect *, const char *> cases[] = {
+        {0, ob_CIE_1931_2, "CIE 1931 2 degree observer"},
+        {1, nullptr, "No observer"},
+        {2, nullptr, "Custom observer"},
+        {3, ob_CIE_1931_2, "CIE 1931 2 degree observer"},
+        {4, ob_CIE_1964_10, "CIE 1964 10 degree observer"},
+        {5, nullptr, "CIE 2012 2 degree observer"},
+        {6, nullptr, "CIE 2012 10 degree observer"},
+        {-1, nullptr, "Unknown observer"}};
+    for (const auto &[type, set, description] : cases) {
+        const xspect *tables[3] = {};
+        EXPECT_EQ(standardObserver(tables, type), set ? 0 : 1) << type;
+        for (int j = 0; j < 3; ++j) EXPECT_EQ(tables[j], set ? &set[j] : nullptr) << type;
+        EXPECT_STREQ(stardardObserverDescription(type), description);
+        if (!set) continue;
+        conv_ptr c(new_xsp2cie(type, nullptr, 0), xsp2cie_del);
+        EXPECT_TRUE(same_record(c->illum, il_none));
+        for (int j = 0; j < 3; ++j) EXPECT_TRUE(same_record(c->observer[j], set[j])) << j;
+        EXPECT_EQ(std::make_tuple(c->emissive, c->out_type, c->clamp, c->step, c->wl_start,
+                                  c->wl_end, c->del, c->convert),
+                  std::make_tuple(1, 0, 1, 1, 360.0, 830.0, xsp2cie_del, xsp2cie_convert));
+    }
+    for (const auto &[type, out_type, message] :
+         {std::tuple{0, 1, "new_xsp2cie: output cie type != XYZ\n"},
+          std::tuple{1, 0, "new_xsp2cie: standardObserver  err\n"},
+          std::tuple{7, 1, "new_xsp2cie: standardObserver  err\n"},
+          std::tuple{2, 0, "new_xsp2cie: custom observer tables missing\n"}}) {
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(new_xsp2cie(type, nullptr, out_type), nullptr);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), message) << type;
+    }
+    xsp2cie_del(nullptr);
+}
+
+// Every step-th nm from 360 nm up to 829 nm, the input divided by its norm.
+TEST(CmatConvert, FlatSpectrumGivesScaledObserverSums) {
+    xspect in = flat(1.5);
+    in.norm = 3.0;
+    for (const auto &[type, tables] : {std::pair{0, ob_CIE_1931_2}, std::pair{4, ob_CIE_1964_10}}) {
+        for (int step : {1, 3}) {
+            conv_ptr c(new_xsp2cie(type, nullptr, 0), xsp2cie_del);
+            c->step = step;
+            double xyz[3];
+            xsp2cie_convert(c.get(), xyz, &in);
+            for (int j = 0; j < 3; ++j) {
+                const double sum = table_sum(tables[j], 360, 829, step);
+                EXPECT_NEAR(xyz[j], 0.683002 * step * 0.5 * sum, 1e-12 * sum) << type << step << j;
+            }
+        }
     }
 }
 
-// --- dump -----------------------------------------------------------------
-
-TEST(CmatDump, SevenSamples) {
-    const xspect sp = make_spectrum(400.0, 460.0, {1.0, 2.0, 3.0, 4.0, 5.0, 6.5, 7.25}, 2.0);
-    ::testing::internal::CaptureStdout();
-    xspect_dump(&sp);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "\t7, 400.000000, 460.000000\n"
-              "\t2.000000\n"
-              "\t\t1.000000, 2.000000, 3.000000, 4.000000, 5.000000, \n"
-              "\t\t6.500000, 7.250000 \n"
-              "\n");
+// x̄'s long-wave lobe outweighs; reflective divides by the illuminant's ȳ sum;
+// sconvert copies its input whole; an unusable range or a null gives zeros.
+TEST(CmatConvert, ClampReflectiveCopyAndUnusableRanges) {
+    conv_ptr c(new_xsp2cie(0, nullptr, 0), xsp2cie_del);
+    xspect in = flat(1.0);
+    for (int nm = 500; nm <= 830; ++nm) in.values[nm - 300] = -1.0;
+    double xyz[4] = {7.0, 7.0, 7.0, 7.0};
+    xsp2cie_convert(c.get(), xyz, &in);
+    EXPECT_EQ(xyz[0], 0.0);
+    EXPECT_GT(xyz[2], 0.0);
+    c->clamp = 0;
+    xsp2cie_convert(c.get(), xyz, &in);
+    const xspect *cmf = ob_CIE_1931_2;
+    EXPECT_DOUBLE_EQ(xyz[0],
+                     0.683002 * (table_sum(cmf[0], 360, 499) - table_sum(cmf[0], 500, 829)));
+    c->emissive = 0;
+    c->illum = flat(3.0);
+    in = flat(0.5);
+    in.values[600] = 42.0;  // a slot past count travels too
+    xspect copy = flat(9.0);
+    xsp2cie_sconvert(c.get(), &copy, xyz, &in);
+    EXPECT_TRUE(same_record(copy, in));
+    EXPECT_DOUBLE_EQ(xyz[1], 0.5);
+    EXPECT_NEAR(xyz[0], 0.5 * table_sum(cmf[0], 360, 829) / table_sum(cmf[1], 360, 829), 1e-12);
+    const std::tuple<int32_t, double, double> ranges[] = {
+        {0, 360.0, 830.0}, {-3, 360.0, 830.0}, {1, 360.0, INFINITY}, {1, 1e300, 830.0}};
+    for (const auto &[step, start, end] : ranges) {
+        std::tie(c->step, c->wl_start, c->wl_end) = std::tie(step, start, end);
+        xsp2cie_convert(c.get(), xyz, &in);
+        EXPECT_EQ(std::vector<double>(xyz, xyz + 3), std::vector<double>(3, 0.0)) << step;
+        xyz[0] = xyz[1] = xyz[2] = 7.0;
+    }
+    xsp2cie_convert(c.get(), xyz, nullptr);
+    xsp2cie_convert(nullptr, xyz + 1, &in);
+    EXPECT_EQ(std::vector<double>(xyz, xyz + 4), std::vector<double>(4, 0.0));
 }
 
 }  // namespace
