@@ -3,7 +3,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,9 +29,6 @@ class pty_pair {
         fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     }
     ~pty_pair() { close_master(); }
-    pty_pair(const pty_pair &) = delete;
-    pty_pair &operator=(const pty_pair &) = delete;
-
     bool ok() const { return master_ >= 0; }
     int master() const { return master_; }
     const std::string &slave_path() const { return slave_path_; }  // "/dev/pts/N"
@@ -43,8 +39,7 @@ class pty_pair {
             const ssize_t n = ::write(master_, bytes.data(), bytes.size());
             if (n > 0) bytes.remove_prefix(static_cast<size_t>(n));
             if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-            pollfd p{master_, POLLOUT, 0};
-            if (n <= 0) poll(&p, 1, 100);
+            if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));  // full
         }
         return true;
     }
@@ -55,12 +50,9 @@ class pty_pair {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         char buf[4096];
         while (got.size() < want && std::chrono::steady_clock::now() < end) {
-            pollfd p{master_, POLLIN, 0};
-            if (poll(&p, 1, 10) <= 0) continue;
             const ssize_t n = ::read(master_, buf, std::min(sizeof buf, want - got.size()));
             if (n > 0) got.append(buf, static_cast<size_t>(n));
-            // No slave open (yet, or any more): pace the retries instead of spinning.
-            if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));  // none yet
         }
         return got;
     }
@@ -81,16 +73,13 @@ inline long long ms_since(clock_type::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - start).count();
 }
 
-// Runs the instrument's side on a thread, joined when it goes out of scope;
-// the body polls `stop` where it loops.
+// Runs the instrument's side on a thread, joined at the end of the scope; the body
+// polls `stop` where it loops.
 class pty_peer {
   public:
     explicit pty_peer(std::function<void(const std::atomic<bool> &stop)> body)
         : thread_([this, body = std::move(body)] { body(stop_); }) {}
     ~pty_peer() { join(); }
-    pty_peer(const pty_peer &) = delete;
-    pty_peer &operator=(const pty_peer &) = delete;
-
     void join() {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
