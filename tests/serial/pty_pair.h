@@ -17,19 +17,19 @@
 
 class pty_pair {
   public:
-    pty_pair() {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    pty_pair() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
         char name[128] = {};
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
             ptsname_r(master_, name, sizeof name) != 0) {
-            close_master();
             return;
         }
         slave_path_ = name;
         fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     }
-    ~pty_pair() { close_master(); }
-    bool ok() const { return master_ >= 0; }
+    ~pty_pair() {
+        if (master_ >= 0) close(master_);
+    }
+    bool ok() const { return !slave_path_.empty(); }
     int master() const { return master_; }
     const std::string &slave_path() const { return slave_path_; }  // "/dev/pts/N"
 
@@ -55,11 +55,6 @@ class pty_pair {
             if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));  // none yet
         }
         return got;
-    }
-
-    void close_master() {
-        if (master_ >= 0) ::close(master_);
-        master_ = -1;
     }
 
   private:
