@@ -1,5 +1,4 @@
-// A pseudo-terminal pair for tests and benchmarks of the posix backend: the
-// library opens the slave by its path, the test plays the instrument on the master.
+// A pseudo-terminal pair: the library opens the slave, the test plays the instrument.
 #pragma once
 
 #include <fcntl.h>
@@ -68,8 +67,7 @@ inline long long ms_since(clock_type::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - start).count();
 }
 
-// Runs the instrument's side on a thread, joined at the end of the scope; the body
-// polls `stop` where it loops.
+// Runs the instrument's side on a thread, joined at scope end; `body` polls `stop`.
 class pty_peer {
   public:
     explicit pty_peer(std::function<void(const std::atomic<bool> &stop)> body)

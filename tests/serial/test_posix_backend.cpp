@@ -1,5 +1,4 @@
-// The posix backend: its pure helpers (deadlines, termios mapping, port listing),
-// and its operations over a real pseudo-terminal pair, the test playing the instrument.
+// The posix backend: its pure helpers, and its operations over a real pseudo-terminal pair.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pthread.h>
@@ -63,8 +62,7 @@ TEST(PosixBackendHelpers, DeadlinesRatesLineSettingsAndPortNames) {
         ASSERT_TRUE(ser_posix::rate_to_speed(rate, &speed)) << rate;
         EXPECT_EQ(ser_posix::speed_to_rate(speed), rate);
     }
-    // Byte size, parity, stop bits, CTS flow, RTS (1 on, 2 handshake), XON/XOFF out and in;
-    // the CSIZE, PARENB, PARODD, CSTOPB, CRTSCTS and HUPCL bits; the IXON and IXOFF bits.
+    // Byte size, parity, stop bits, CTS, RTS (1 on, 2 handshake), XON/XOFF; cflag, iflag bits.
     const std::tuple<std::array<uint8_t, 7>, tcflag_t, tcflag_t> cases[] = {
         {{5, SER_NOPARITY, SER_ONESTOPBIT, 0, 1, 0, 0}, CS5, 0},
         {{6, SER_ODDPARITY, SER_TWOSTOPBITS, 0, 1, 0, 0}, CS6 | PARENB | PARODD | CSTOPB, 0},
@@ -94,8 +92,7 @@ TEST(PosixBackendHelpers, DeadlinesRatesLineSettingsAndPortNames) {
                   std::make_tuple(38400u, 1u, dcb.ByteSize, dcb.Parity, dcb.fParity, dcb.StopBits,
                                   dcb.fOutxCtsFlow, dcb.fRtsControl, dcb.fOutX, dcb.fInX));
     }
-    // Refused: no termios constant (14400 on Linux), not a rate, a word
-    // length outside 5 to 8, 1.5 stop bits, mark parity.
+    // Refused: no termios constant (14400 on Linux), no rate, 4 or 9 bits, 1.5 stop, mark.
     const std::tuple<uint32_t, uint8_t, uint8_t, uint8_t> bad[] = {
 #ifndef B14400
         {14400, 8, 0, 0},
@@ -118,8 +115,7 @@ TEST(PosixBackendHelpers, DeadlinesRatesLineSettingsAndPortNames) {
         {"/dev/ttyUSB1", "/dev/ttyUSB01", false}, {"/dev/cu.a", "/dev/cu.a1", true},
     };
     for (const auto &[a, b, less] : order) EXPECT_EQ(ser_posix::natural_less(a, b), less) << a << b;
-    // ttyS ones count only with a UART behind them: a known type (4: a 16550A), or a driver
-    // when there is no type file; not an empty slot (type 0), not with nothing at all.
+    // ttyS ones need a UART: a known type (4: a 16550A) or a driver; not type 0, not nothing.
     const fs::path root = fs::temp_directory_path() / ("ca410_test_" + std::to_string(getpid()));
     const fs::path dev = root / "dev", sys = root / "sys";
     fs::create_directories(dev);
@@ -168,8 +164,7 @@ class PosixBackend : public ::testing::Test {
     bool ok_ = false;
 };
 
-// A name with a "/" is a path; a bare name is a device under /dev. The port is shared with
-// nobody until it is closed.
+// A name with a "/" is a path, a bare one a device under /dev; and nobody else may open it.
 TEST_F(PosixBackend, PortNamesAndExclusiveOpen) {
     const std::tuple<std::string, std::string, uint32_t> cases[] = {
         {pty_.slave_path(), pty_.slave_path(), EBUSY},

@@ -1,5 +1,4 @@
-// The serial logic over the scripted backend: every platform call it makes,
-// with every value passed, on a virtual clock.
+// The serial logic over the scripted backend: every platform call and value, virtual time.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -31,16 +30,14 @@ using ::testing::IsSupersetOf;
 class SerialFake : public ::testing::Test {
   protected:
     void SetUp() override {
-        // What a port reports: DTR handshake, RTS toggle, odd parity, 1.5 stop bits and the
-        // flags "wrong", so that every field the logic sets is seen to change.
+        // What the port reports is all "wrong": every field the logic sets is seen to change.
         fake().reported_dcb = {1200, 0, 1,    1,   1, 2, 1, 0,    1,    1,   1,    1,
                                3,    1, 2048, 512, 8, 1, 1, 0x21, 0x23, '?', 0x1a, '\n'};
     }
     void TearDown() override { ser_com_del(sc_); }
     static ser_fake::state &fake() { return ser_fake::get(); }
 
-    // A fresh record, opened with the instrument's settings unless told not to; the calls
-    // and the log start afresh after it.
+    // A fresh record, configured with the instrument's settings unless told not to.
     void fresh(bool open = true) {
         ser_com_del(sc_);
         sc_ = new_ser_com("COM3");
@@ -109,8 +106,7 @@ TEST_F(SerialFake, InstrumentSettingsOpenPurgeAndApplyInOrder) {
 }
 
 TEST_F(SerialFake, FlowParityStopBitsWordLengthAndRateSetTheirFields) {
-    // Settings; then fOutX, fInX, fOutxCtsFlow, fRtsControl, fOutxDsrFlow, fDtrControl (1 on,
-    // 2 handshake), XonChar, XoffChar; then fParity, Parity, StopBits, ByteSize.
+    // Settings; flow fields (1 on, 2 handshake) with the XON/XOFF characters; line fields.
     using flow_fields =
         std::tuple<uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, char, char>;
     using line_fields = std::tuple<uint32_t, uint8_t, uint8_t, uint8_t>;
@@ -141,8 +137,7 @@ TEST_F(SerialFake, FlowParityStopBitsWordLengthAndRateSetTheirFields) {
 }
 
 TEST_F(SerialFake, FailedSetupAndCloseLeaveThePortClosed) {
-    // Which call fails (1: the open, 2: reading the state, 3: setting it), the settings, the
-    // message after "[ser_com_setport_ex]: ".
+    // Which call fails (1 open, 2 get state, 3 set state), settings, message after the tag.
     const std::tuple<int, std::array<int32_t, 5>, const char *> cases[] = {
         {1, {3, 10, 3, 2, 3}, "open [\\\\.\\COM3] err 31"},
         {2, {3, 10, 3, 2, 3}, "read [COM3] state err 31"},
@@ -191,8 +186,7 @@ TEST_F(SerialFake, FailedSetupAndCloseLeaveThePortClosed) {
 }
 
 TEST_F(SerialFake, PortListStoresUpToMaxButEnumeratesAndLogsEveryValue) {
-    // The second of three values, the results of opening and closing the list, the names
-    // stored (at most two), the line logged after "[get_serial_path]:".
+    // The second of three values, list open/close results, names stored (2 at most), log.
     const std::tuple<ser_fake::list_entry, int32_t, int32_t, lines, const char *> cases[] = {
         {{"\\Device\\VCP0", "COM2"}, 0, 0, {"COM1", "COM2"}, "  get [VCP0]"},
         {{"b", "bin", 3}, 0, 0, {"COM1", "COM4"}, " RegEnumValue not return string type"},
@@ -233,14 +227,13 @@ TEST_F(SerialFake, WriteSendsATextOrBytesWithinItsTimeAndRefusesBadCalls) {
     // With a length: raw bytes, logged in hex. A negative length writes nothing and succeeds.
     EXPECT_EQ(ser_com_write(sc_, "\x01\xe9", 2, 100) + ser_com_write(sc_, "AB", -3, 100), 0u);
     EXPECT_TRUE(log_.has_debug("[ser_com_write]: start write [01 e9]  mstime 100\n"));
-    // A line held back by its handshake takes two bytes, then the time runs out; all bytes
-    // out but the time used up is a time-out too.
+    // A line held back by its handshake takes two bytes, then the time runs out.
     fake().write_accept = 2;
     EXPECT_EQ(ser_com_write(sc_, "ABCDEFG", 0, 100), 0x4000u);
     EXPECT_THAT(log_.debug(), IsSupersetOf({"[ser_com_write] took 100 ms > 100 ms\n",
                                             "[ser_com_write] took 100 ms, error 0x4000\n"}));
     fake().write_accept = UINT32_MAX;
-    fake().write_ms = 100;
+    fake().write_ms = 100;  // all bytes out, but the time used up: a time-out too
     EXPECT_EQ(ser_com_write(sc_, "CD", 0, 100), 0x4000u);
     EXPECT_EQ(fake().written, "IDO,0,1\r\x01\351ABCD");
     EXPECT_EQ(calls_of(op::write).size(), 4u);
@@ -285,8 +278,7 @@ TEST_F(SerialFake, WriteSendsATextOrBytesWithinItsTimeAndRefusesBadCalls) {
 }
 
 TEST_F(SerialFake, ReadTimeoutsTerminatorsAndCounts) {
-    // What comes (after a "|": 50 ms later), tc, ntc, time-out, buffer size; the result, the
-    // count (the buffer holds that many bytes of what came) and the platform reads.
+    // In (after "|": 50 ms later), tc, ntc, time-out, size; result, count, platform reads.
     const std::tuple<std::string, const char *, int32_t, int32_t, int32_t, uint32_t, int32_t,
                      size_t>
         cases[] = {
@@ -328,8 +320,7 @@ TEST_F(SerialFake, ReadTimeoutsTerminatorsAndCounts) {
                   in.substr(0, count) + std::to_string(count));
         EXPECT_EQ(calls_of(op::read).size(), reads);
     }
-    // A count without terminators is logged in hex. The second read of a missing terminator
-    // gets the whole time-out again: 20 ms + 300 ms.
+    // Hex for a count without terminators; a second read gets the whole time-out again.
     EXPECT_THAT(log_.debug(),
                 IsSupersetOf({"[ser_com_read] end [4f 4b 30 30 2c 43 41 2d 34 31 30 2c], err 0x0\n",
                               "[ser_com_read]: took 320  msec out of 300 msec\n"}));
@@ -348,8 +339,7 @@ TEST_F(SerialFake, ExchangeDrainsWritesAndReads) {
     ser_fake::expect_exchange("MES,1\r", "OK00,7,1,2,3\r", 40);
     EXPECT_EQ(exchange("MES,1\r", 3000, 1), 0u);
     EXPECT_EQ(buf_.data() + std::to_string(count_), "OK00,7,1,2,3\r13");
-    // Drain: a silent 20 ms read with the stale bytes, one that brings nothing; then the
-    // write and the answer. The log threshold is back afterwards.
+    // Drain: a silent 20 ms read takes the stale bytes, the next none; then the exchange.
     EXPECT_EQ(trace(),
               "set_timeouts read:499 set_timeouts read:499 set_timeouts write:6 "
               "set_timeouts read:127");
