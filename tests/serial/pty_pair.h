@@ -1,10 +1,7 @@
-// A pseudo-terminal pair for tests and benchmarks of the posix backend: the
-// library opens the slave by its path, the test plays the instrument on the
-// master side.
+// A pseudo-terminal pair: the library opens the slave, the test plays the instrument.
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,71 +16,44 @@
 
 class pty_pair {
   public:
-    pty_pair() {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0) return;
+    pty_pair() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
         char name[128] = {};
-        if (grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
             ptsname_r(master_, name, sizeof name) != 0) {
-            close_master();
             return;
         }
         slave_path_ = name;
         fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     }
-    ~pty_pair() { close_master(); }
-    pty_pair(const pty_pair &) = delete;
-    pty_pair &operator=(const pty_pair &) = delete;
-
-    bool ok() const { return master_ >= 0; }
+    ~pty_pair() {
+        if (master_ >= 0) close(master_);
+    }
+    bool ok() const { return !slave_path_.empty(); }
     int master() const { return master_; }
-    // The full path of the slave, "/dev/pts/N".
-    const std::string &slave_path() const { return slave_path_; }
+    const std::string &slave_path() const { return slave_path_; }  // "/dev/pts/N"
 
     // Sends all of `bytes` to the library's side.
     bool send(std::string_view bytes) {
         while (!bytes.empty()) {
             const ssize_t n = ::write(master_, bytes.data(), bytes.size());
-            if (n > 0) {
-                bytes.remove_prefix(static_cast<size_t>(n));
-                continue;
-            }
+            if (n > 0) bytes.remove_prefix(static_cast<size_t>(n));
             if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-            pollfd p{master_, POLLOUT, 0};
-            poll(&p, 1, 100);
+            if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));  // full
         }
         return true;
     }
 
-    // What the library wrote: returns once `want` bytes are in, or after
-    // `ms` milliseconds with what came.
+    // What the library wrote: once `want` bytes are in, or after `ms` with what came.
     std::string receive(size_t want, int ms) {
         std::string got;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         char buf[4096];
-        while (got.size() < want) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  end - std::chrono::steady_clock::now())
-                                  .count();
-            if (left <= 0) break;
-            pollfd p{master_, POLLIN, 0};
-            const int r = poll(&p, 1, static_cast<int>(left));
-            if (r <= 0) continue;
+        while (got.size() < want && std::chrono::steady_clock::now() < end) {
             const ssize_t n = ::read(master_, buf, std::min(sizeof buf, want - got.size()));
-            if (n > 0) {
-                got.append(buf, static_cast<size_t>(n));
-            } else if (p.revents & POLLHUP) {
-                // No slave open (yet, or any more): nothing can come; pace
-                // the retries instead of spinning on the hang-up.
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
+            if (n > 0) got.append(buf, static_cast<size_t>(n));
+            if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));  // none yet
         }
         return got;
-    }
-
-    void close_master() {
-        if (master_ >= 0) ::close(master_);
-        master_ = -1;
     }
 
   private:
@@ -97,16 +67,12 @@ inline long long ms_since(clock_type::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - start).count();
 }
 
-// Runs the instrument's side on a thread; joined when it goes out of scope.
-// The body polls `stop()` where it loops.
+// Runs the instrument's side on a thread, joined at scope end; `body` polls `stop`.
 class pty_peer {
   public:
     explicit pty_peer(std::function<void(const std::atomic<bool> &stop)> body)
         : thread_([this, body = std::move(body)] { body(stop_); }) {}
     ~pty_peer() { join(); }
-    pty_peer(const pty_peer &) = delete;
-    pty_peer &operator=(const pty_peer &) = delete;
-
     void join() {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
