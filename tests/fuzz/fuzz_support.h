@@ -1,89 +1,142 @@
-// Shared by the fuzz harnesses: the input format, the scripted line they
-// run over, and how a harness registers itself.
-//
-// An input is a list of answers separated by '\n'. Each answer is the bytes
-// the instrument sends after the next frame the host writes; inside it, '|'
-// and one byte D split it into pieces, the next piece arriving
-// (D % 64) * 50 ms later (so 0 to 3150 ms, past every time-out). A final '!'
-// makes the port fail after the last piece. Time is virtual: a harness run
-// never sleeps.
+// Shared by the fuzz harnesses. An input is a list of answers separated by
+// '\n', each the bytes the instrument sends after the next frame the host
+// writes. Inside one, '|' and a byte D split it, the next piece arriving
+// (D % 64) * 50 ms later (0 to 3150 ms, past every time-out); a final '!'
+// makes the port fail after the last piece. Time is virtual: no run sleeps.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ca410.h"
 #include "clog/clog.h"
+#include "ser_nt_ca410/ca410_codes.h"
+#include "ser_nt_ca410/ca410_dev.h"
+#include "ser_nt_ca410/ca410_ops.h"
 #include "ser_nt_com/platform/fake.h"
+#include "ser_nt_com/ser_com.h"
 
 namespace fuzz {
 
 using answer = std::vector<ser_fake::chunk>;
 
-std::vector<answer> parse_answers(const uint8_t *data, size_t size);
+inline std::vector<answer> parse_answers(const uint8_t *data, size_t size) {
+    std::vector<answer> out(1, answer(1));
+    for (size_t i = 0; i < size; i++) {
+        const char c = static_cast<char>(data[i]);
+        if (c == '\n') {
+            out.push_back(answer(1));
+        } else if (c == '|' && i + 1 < size) {
+            out.back().push_back(ser_fake::chunk{"", data[++i] % 64 * 50u});
+        } else if (c == '!' && (i + 1 == size || data[i + 1] == '\n')) {
+            out.back().back().fail = true;
+        } else {
+            out.back().back().bytes += c;
+        }
+    }
+    return out;
+}
 
-// The library's log formatted at full detail into a sink for the scope:
-// every log path runs, nothing is printed.
-class quiet_log {
-  public:
-    quiet_log();
-    ~quiet_log();
-    quiet_log(const quiet_log &) = delete;
-    quiet_log &operator=(const quiet_log &) = delete;
+// Formats every message as the real outputs would, and drops it.
+inline void sink(void *, clog *, const char *format, va_list args) {
+    char line[16384];
+    vsnprintf(line, sizeof line, format, args);
+}
 
-  private:
-    clog saved_;
+// The library's log at full detail into the sink for the scope: every log
+// path runs, nothing is printed.
+struct quiet_log {
+    clog saved = default_log;
+    quiet_log() {
+        default_log.debug = 8;
+        default_log.d_log = default_log.e_log = sink;
+    }
+    ~quiet_log() { default_log = saved; }
 };
 
-// Result codes: any code of the public header; those one command exchange
-// may give (success, cut data, time-out, port failure, short answer, or an
-// instrument error's code).
-bool is_result_code(int32_t rc);
-bool is_exchange_result(int32_t rc);
+inline bool is_result_code(int32_t rc) {
+    return ca_result_find(rc) != nullptr;
+}
 
-// A line that answers each written frame with the next answer of the list,
-// over the fake backend, with the log quiet. Undone at scope end.
+inline std::vector<answer> g_answers;
+inline size_t g_next = 0;
+inline ser_platform_ops g_ops;
+
+// A frame is complete with its carriage return: the next answer comes in.
+inline bool hooked_write(ser_handle h, const void *data, uint32_t count, uint32_t *written) {
+    const bool ok = ser_fake::backend()->write(h, data, count, written);
+    if (std::memchr(data, '\r', *written) && g_next < g_answers.size()) {
+        for (const auto &c : g_answers[g_next++]) ser_fake::get().incoming.push_back(c);
+    }
+    return ok;
+}
+
+// A line over the fake backend that answers each written frame with the next
+// answer of the input, with the log quiet. Undone at scope end.
 class scripted_line {
   public:
-    explicit scripted_line(std::vector<answer> answers);
-    ~scripted_line();
-    scripted_line(const scripted_line &) = delete;
-    scripted_line &operator=(const scripted_line &) = delete;
-    // A device handle on a port opened on this line, as after a successful
-    // open: sercom set, init 0. Freed by the destructor unless released.
-    ca410_dev *device();
+    scripted_line(const uint8_t *data, size_t size) {
+        ser_fake::install();
+        g_answers = parse_answers(data, size);
+        g_next = 0;
+        g_ops = *ser_fake::backend();
+        g_ops.write = hooked_write;
+        ser_platform = &g_ops;
+    }
+    ~scripted_line() {
+        if (dev_) ca410_dev_release(dev_);
+        ser_fake::uninstall();
+    }
+    // A handle as after a successful open (port set up, init 0), freed here.
+    ca410_dev *device() {
+        if (!dev_) {
+            dev_ = static_cast<ca410_dev *>(calloc(1, sizeof(ca410_dev)));
+            dev_->sercom = new_ser_com("COM7");
+            ser_com_setport(dev_->sercom, SER_FLOW_RTSCTS, SER_BAUD_38400, SER_PARITY_EVEN,
+                            SER_STOP_2, SER_WORD_7);
+        }
+        return dev_;
+    }
 
   private:
     quiet_log quiet_;
+    ca410_dev *dev_ = nullptr;
 };
 
-// One harness: its name and entry point.
+// A calibration channel list: ascending channels 1 to 99, terminated names,
+// `count` entries.
+inline bool well_formed(const ca410_callist_entry *list, int32_t count) {
+    int32_t n = 0, last = 0;
+    for (const ca410_callist_entry *e = list; e; e = e->next, n++) {
+        if (e->channel <= last || e->channel > 99) return false;
+        if (!std::memchr(e->name, '\0', sizeof e->name)) return false;
+        last = e->channel;
+    }
+    return n == count;
+}
+
 using entry_fn = int (*)(const uint8_t *data, size_t size);
-struct harness {
-    const char *name;
-    entry_fn run;
-};
-const std::vector<harness> &harnesses();
-struct registrar {
-    registrar(const char *name, entry_fn run);
-};
+inline std::vector<std::pair<const char *, entry_fn>> &harnesses() {
+    static std::vector<std::pair<const char *, entry_fn>> all;
+    return all;
+}
 
 }  // namespace fuzz
 
-// Defines harness `name`: as the libFuzzer entry point in a fuzzer build
+// Harness `name`: the libFuzzer entry point in a fuzzer build
 // (CA410_FUZZ_MAIN), otherwise registered for the regression test.
 #ifdef CA410_FUZZ_MAIN
-#define CA410_FUZZ_TARGET(name)                                               \
-    static int fuzz_##name(const uint8_t *data, size_t size);                 \
-    extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) { \
-        return fuzz_##name(data, size);                                       \
-    }                                                                         \
-    static int fuzz_##name(const uint8_t *data, size_t size)
+#define CA410_FUZZ_TARGET(name) \
+    extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 #else
-#define CA410_FUZZ_TARGET(name)                                       \
-    static int fuzz_##name(const uint8_t *data, size_t size);         \
-    static const fuzz::registrar register_##name(#name, fuzz_##name); \
+#define CA410_FUZZ_TARGET(name)                                    \
+    static int fuzz_##name(const uint8_t *data, size_t size);      \
+    [[maybe_unused]] static const bool added_##name =              \
+        (fuzz::harnesses().push_back({#name, fuzz_##name}), true); \
     static int fuzz_##name(const uint8_t *data, size_t size)
 #endif

@@ -13,37 +13,36 @@ except ImportError:  # the package works without it; these cases do not
     numpy = None
 
 D65 = (95.047, 100.0, 108.883)
+SRGB = colour.reference_gamut("sRGB").triangle
+P3 = colour.reference_gamut("DCI-P3").triangle
+# sRGB lies inside DCI-P3: it covers its area's share of it.
+SHARE = colour.triangle_area(SRGB) / colour.triangle_area(P3)
 
 
-def shoelace(t):
-    (ax, ay), (bx, by), (cx, cy) = t
-    return abs(ax * (by - cy) + bx * (cy - ay) + cx * (ay - by)) / 2
+def expect_error(name, call, *args):
+    with pytest.raises(ca410.Error) as e:
+        call(*args)
+    assert e.value.name == name
+    return e.value
 
 
-def test_gamut_figures():
-    srgb = colour.reference_gamut("sRGB").triangle
-    p3 = colour.reference_gamut("DCI-P3").triangle
-    assert colour.triangle_area(srgb) == pytest.approx(0.11205, abs=1e-12)
-    # sRGB lies inside DCI-P3: it covers its area's share of it.
-    share = shoelace(srgb) / shoelace(p3)
-    assert share == pytest.approx(0.73717, abs=1e-5)
-    cases = [
-        (srgb, "sRGB", 1.0, 1.0),
-        (list(reversed(srgb)), srgb, 1.0, 1.0),
-        ("sRGB", "DCI-P3", share, share),
-        (p3, "sRGB", 1 / share, 1.0),
-        ([0, 0, 1, 0, 0, 1], [(0, 0), (1, 0), (1, 1)], 1.0, 0.5),
-    ]
-    for t, ref, ratio, coverage in cases:
-        assert colour.gamut_area_ratio(t, ref) == pytest.approx(ratio, abs=1e-12)
-        assert colour.gamut_coverage(t, ref) == pytest.approx(coverage, abs=1e-12)
+@pytest.mark.parametrize("triangle, ref, ratio, coverage", [
+    (SRGB, "sRGB", 1.0, 1.0), (list(reversed(SRGB)), SRGB, 1.0, 1.0),
+    ("sRGB", "DCI-P3", SHARE, SHARE), (P3, "sRGB", 1 / SHARE, 1.0),
+    ([0, 0, 1, 0, 0, 1], [(0, 0), (1, 0), (1, 1)], 1.0, 0.5)])
+def test_gamut_figures(triangle, ref, ratio, coverage):
+    assert colour.gamut_area_ratio(triangle, ref) == pytest.approx(ratio, abs=1e-12)
+    assert colour.gamut_coverage(triangle, ref) == pytest.approx(coverage, abs=1e-12)
+
+
+def test_reference_gamuts():
+    assert colour.triangle_area(SRGB) == pytest.approx(0.11205, abs=1e-12)
+    assert SHARE == pytest.approx(0.73717, abs=1e-5)
     g = colour.reference_gamut("DCI-P3")
     assert (g.name, g.red, g.white) == ("DCI-P3", (0.68, 0.32), (0.314, 0.351))
     with pytest.raises(ValueError):
         colour.reference_gamut("Adobe RGB")
-    with pytest.raises(ca410.Error) as e:
-        colour.gamut_coverage(srgb, [(0, 0), (0.5, 0.5), (1, 1)])  # a reference of no area
-    assert e.value.name == "CA_COLOUR_E_DOMAIN"
+    expect_error("CA_COLOUR_E_DOMAIN", colour.gamut_coverage, SRGB, [(0, 0), (0.5, 0.5), (1, 1)])
 
 
 def test_chromaticity_and_cct_on_every_shape():
@@ -52,12 +51,12 @@ def test_chromaticity_and_cct_on_every_shape():
     want = (x, y, 4 * D65[0] / d, 9 * D65[1] / d)
     c = colour.xyz_to_chromaticity(D65)
     assert (c.x, c.y, c.u_prime, c.v_prime) == pytest.approx(want, abs=1e-15)
-    assert colour.xyz_to_xy(D65) == pytest.approx(want[:2])
     assert colour.xyz_to_uv_prime(D65) == pytest.approx(want[2:])
     cct, duv = colour.xyz_to_cct_duv(D65)
     assert cct == pytest.approx(6504, abs=2) and duv == pytest.approx(0.0032, abs=1e-4)
     assert colour.xy_to_cct_duv((x, y)) == pytest.approx((cct, duv), abs=1e-6)
-    assert colour.xyz_to_xy(ca410.Measurement(*D65)) == pytest.approx(want[:2])
+    for shape in (D65, ca410.Measurement(*D65)):
+        assert colour.xyz_to_xy(shape) == pytest.approx(want[:2])
     assert colour.xyz_to_xy([D65, (1, 1, 1)]) == [pytest.approx(want[:2]),
                                                   pytest.approx((1 / 3, 1 / 3))]
     if numpy is not None:
@@ -66,10 +65,8 @@ def test_chromaticity_and_cct_on_every_shape():
         assert xy.shape == (3, 2, 2) and xy[2, 0] == pytest.approx(want[:2])
         assert colour.xyz_to_cct_duv(arr)[1, 0] == pytest.approx((cct, duv))
         assert colour.xy_to_cct_duv(numpy.array([[x, y]])).shape == (1, 2)
-    with pytest.raises(ca410.Error) as e:
-        colour.xyz_to_xy((0, 0, 0))
-    assert (e.value.code, e.value.name) == (2, "CA_COLOUR_E_DOMAIN")
-    assert e.value.function == "ca410ColourChromaticity"
+    e = expect_error("CA_COLOUR_E_DOMAIN", colour.xyz_to_xy, (0, 0, 0))
+    assert (e.code, e.function) == (2, "ca410ColourChromaticity")
 
 
 def test_spectra_and_locus():
@@ -81,13 +78,9 @@ def test_spectra_and_locus():
         xyz = colour.spectrum_to_xyz([1.0] * 471, 360, 1, observer)
         assert colour.xyz_to_xy(xyz) == pytest.approx((1 / 3, 1 / 3), abs=2e-4)
     # A line at 520 nm lands on the locus; Y is 0.683002 * ȳ(520) per unit.
-    line = [0.0] * 21
-    line[10] = 1000.0
-    X, Y, Z = colour.spectrum_to_xyz(line, 510, 1)
+    X, Y, Z = colour.spectrum_to_xyz([0.0] * 10 + [1000.0] + [0.0] * 10, 510, 1)
     assert colour.xyz_to_xy((X, Y, Z)) == pytest.approx((xs[160], ys[160]), abs=1e-12)
     assert Y == pytest.approx(683.002 * 0.710000, rel=1e-4)
-    with pytest.raises(ca410.Error) as e:
-        colour.spectrum_to_xyz([1.0], 500, 1)
-    assert e.value.name == "CA_COLOUR_E_ARGS"
-    assert math.isfinite(colour.spectrum_to_xyz(numpy.ones(5) if numpy is not None else [1] * 5,
-                                                500, 5)[1])
+    expect_error("CA_COLOUR_E_ARGS", colour.spectrum_to_xyz, [1.0], 500, 1)
+    ones = numpy.ones(5) if numpy is not None else [1] * 5
+    assert math.isfinite(colour.spectrum_to_xyz(ones, 500, 5)[1])

@@ -1,20 +1,16 @@
 """The xy diagram: drawn into given axes, and saved as a PNG of the asked size."""
 
 import struct
+from pathlib import Path
 
 import pytest
 
 matplotlib = pytest.importorskip("matplotlib")
 matplotlib.use("Agg")
 
+from matplotlib.figure import Figure  # noqa: E402
+
 from ca410 import Measurement, plot  # noqa: E402
-
-
-def png_size(path):
-    with open(path, "rb") as f:
-        head = f.read(24)
-    assert head[:8] == b"\x89PNG\r\n\x1a\n" and head[12:16] == b"IHDR"
-    return struct.unpack(">II", head[16:24])
 
 
 def test_saved_png_has_the_asked_size(tmp_path):
@@ -22,12 +18,12 @@ def test_saved_png_has_the_asked_size(tmp_path):
                 "green": (0.30, 0.60), "blue": (0.15, 0.06)}
     out = plot.save_gamut_plot(tmp_path / "gamut.png", measured, points=[(0.3, 0.3)],
                                size=(640, 480), dpi=80)
-    assert png_size(out) == (640, 480)
+    head = Path(out).read_bytes()[:24]
+    assert head[:8] == b"\x89PNG\r\n\x1a\n" and head[12:16] == b"IHDR"
+    assert struct.unpack(">II", head[16:24]) == (640, 480)
 
 
 def test_draws_into_the_given_axes():
-    from matplotlib.figure import Figure
-
     ax = Figure().add_subplot()
     assert plot.chromaticity_diagram(ax, gamuts=["BT.2020"]) is ax
     locus = [line for line in ax.get_lines() if line.get_label() == "spectral locus"]
