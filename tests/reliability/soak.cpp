@@ -1,11 +1,8 @@
-// Fault soak: each worker drives its own virtual instrument through its own
-// handle on its own thread, with mixed operations and faults armed at random.
-// Every call returns within its time-out bound plus slack, with a result the
-// operation may give, and leaves the log threshold where it was; once a fault
-// is cleared the same operation on the same handle succeeds (after a hang-up
-// the handle is released and the instrument reopened on its new port, as a
-// host would). LeakSanitizer checks memory in the sanitizer build.
-//   soak [--seed N] [--calls N] [--workers N]     exit status 0: no failure
+// Fault soak: workers drive their own virtual instruments on their own threads
+// with random operations and faults. Every call keeps its time bound, result
+// set and the log threshold; after a fault the same call succeeds (after a
+// hang-up, on a reopened handle). Exit status 0 when nothing failed.
+//   soak [--seed N] [--calls N] [--workers N]
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -13,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -24,6 +22,7 @@
 #include "clog/clog.h"
 #include "ser_nt_ca410/ca410_codes.h"
 #include "ser_nt_com/ser_com.h"
+#include "sim_control.h"
 
 namespace {
 
@@ -104,45 +103,26 @@ int32_t run(size_t op, ca410_dev *d, std::mt19937 &r) {
     }
 }
 
-struct armed {
-    bool hangup = false;
-    int wait_after_ms = 0;  // before the fault counts as cleared
-    int extra_ms = 0;       // time the fault may add beyond the time-outs
+// Faults as the control socket arms them, each "%d" a random number in
+// [first, first + span). Each may add up to 500 ms, and has cleared 500 ms
+// after the call it hit.
+struct fault {
+    const char *line;
+    int first = 0, span = 1, first2 = 0, span2 = 1;
 };
-
-armed arm(ca410_sim &sim, std::mt19937 &r) {
-    static const int codes[] = {3, 5, 10, 22, 24, 31, 51, 77, 99};
-    const int ms = 50 + static_cast<int>(r() % 400);
-    switch (r() % 9) {
-        case 0:
-            sim.fault_silent_next();
-            return {};
-        case 1:
-            sim.fault_split_next(1 + r() % 12, ms - 45);
-            return {false, 0, 400};
-        case 2:
-            sim.fault_garbage_next(std::string("\x15#", 2) + std::string(r() % 8, 'z'));
-            return {};
-        case 3:
-            sim.fault_late_bytes_next("OK00,late\r", ms - 40);
-            return {false, ms + 60, 0};
-        case 4:
-            sim.fault_no_cr_next();
-            return {};
-        case 5:
-            sim.fault_long_answer_next(1100 + r() % 800);
-            return {};
-        case 6:
-            sim.fault_chatter(true, ms);
-            return {false, ms + 50, ms};
-        case 7:
-            sim.fault_error_next(codes[r() % 9]);
-            return {};
-        default:
-            sim.fault_hangup_next(r() % 2 ? ca410_sim::half_answer : r() % 8);
-            return {true, 0, 0};
-    }
-}
+const fault kFaults[] = {
+    {"fault silent-next"},
+    {"fault split-next %d %d", 1, 12, 5, 400},
+    {"fault garbage-next \\x15#%d", 0, 10000000},
+    {"fault late-next %d OK00,late\\r", 10, 300},
+    {"fault no-cr-next"},
+    {"fault long-next %d", 1100, 800},
+    {"fault chatter on %d", 50, 400},
+    {"fault error-next %d", 1, 99},
+    {"fault hangup-next %d", 0, 8},
+    {"fault hangup-next"},
+};
+constexpr int kFaultMs = 500;
 
 void worker(int id, unsigned seed, long calls) {
     std::mt19937 r(seed * 7919u + static_cast<unsigned>(id));
@@ -194,14 +174,20 @@ void worker(int id, unsigned seed, long calls) {
         }
         g_faults++;
         const std::string port = sim.port_path();
-        const armed a = arm(sim, r);
+        const fault &f = kFaults[r() % std::size(kFaults)];
+        char line[80];
+        std::snprintf(line, sizeof line, f.line, static_cast<int>(f.first + r() % f.span),
+                      static_cast<int>(f.first2 + r() % f.span2));
+        bool quit = false;
+        if (sim::control_execute(sim, line, &quit) != "ok")
+            fail(id, n, std::string("arming ") + line);
         // A drain that may run to its bound, the write and the read each up
         // to the time-out, and a retry.
-        timed(op, n, normal_ms + SER_DRAIN_MAX_MS + 2 * kOps[op].timeout_ms + 1000 + a.extra_ms);
+        timed(op, n, normal_ms + SER_DRAIN_MAX_MS + 2 * kOps[op].timeout_ms + 1000 + kFaultMs);
         sim.clear_faults();
         sim.fault_chatter(false);
-        std::this_thread::sleep_for(std::chrono::milliseconds(a.wait_after_ms));
-        if (a.hangup) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kFaultMs));
+        if (std::strstr(line, "hangup")) {
             ca410DeviceRelease(dev);
             dev = nullptr;
             for (int i = 0; i < 600 && sim.port_path() == port; i++)
