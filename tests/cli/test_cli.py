@@ -1,10 +1,7 @@
 #!/usr/bin/env python3
 """The ca410 tool as a user runs it, against the virtual instrument it starts
-itself ("ca410 sim"): outputs parsed, exit statuses and messages checked.
-
-Usage: test_cli.py PATH/TO/ca410 [GROUP ...]
-       test_cli.py --show CONTROL_SOCKET COLOUR   (the --show-command helper)
-"""
+itself ("ca410 sim").  Usage: test_cli.py PATH/TO/ca410 [GROUP ...]
+or, as the --show-command helper: test_cli.py --show CONTROL_SOCKET COLOUR"""
 import csv
 import io
 import json
@@ -262,7 +259,7 @@ class Calibration(SimTest):
         try:
             while select.select([main], [], [], 0.5)[0]:
                 seen += os.read(main, 4096)
-        except OSError:
+        except OSError:  # its other side closed
             pass
         os.close(main)
         self.assertRegex(seen.decode(), r"\r[|/\\-] reading calibration channels 1 to 99 \d+\.\d s")
@@ -303,19 +300,10 @@ class Gamut(SimTest):
 class Demo(Case):
     def test_end_to_end(self):
         with tempfile.TemporaryDirectory(prefix="ca410-cli-") as d:
-            svg = os.path.join(d, "demo.svg")
-            start = time.monotonic()
-            p = run("demo", "--svg", svg)
-            self.assertLess(time.monotonic() - start, 20)
-            steps = ("open the port", "initialise", "identity", "zero calibration",
-                     "measure white", "measure blue", "WRGB calibration into a channel",
-                     "list the channels", "read the channel back",
-                     "measure white through the channel", "delete the channel", "gamut report",
-                     "xy diagram")
-            self.expect(p, 0, out=[r"all \d+ steps did what they should",
-                                   *(rf"\d+  {step} +ok " for step in steps)])
+            p = run("demo", "--svg", os.path.join(d, "demo.svg"))
+            self.expect(p, 0, out=[r"all \d+ steps did what they should", r"\d+  xy diagram +ok "])
             self.assertNotRegex(p.stdout, r"FAILED|WRONG")
-            gamut_report(self, p.stdout, svg)
+            gamut_report(self, p.stdout, os.path.join(d, "demo.svg"))
 
 
 if __name__ == "__main__":

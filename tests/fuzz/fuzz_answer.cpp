@@ -1,6 +1,5 @@
-// The command exchange's answer handling: any bytes up to the exchange's
-// buffer size, any data buffer size. The data stays inside its buffer,
-// terminated, and the result is one an exchange may give.
+// An exchange's answer, any bytes into any data buffer size: the data stays
+// in its buffer, terminated, and the result is one an exchange may give.
 #include <algorithm>
 
 #include "fuzz_support.h"

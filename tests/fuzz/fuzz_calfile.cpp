@@ -1,5 +1,4 @@
-// One channel's calibration data ("TDR," items); first byte: the channel.
-// The record's name stays terminated.
+// One channel's calibration data ("TDR,"; first byte: channel): name terminated.
 #include "fuzz_support.h"
 
 CA410_FUZZ_TARGET(calfile) {

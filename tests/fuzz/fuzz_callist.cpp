@@ -1,5 +1,4 @@
-// The directory walk: one "TDR," item per channel into the handle's list,
-// which stays well formed and counted in calfile_num.
+// The directory walk ("TDR," per channel): the handle's list stays well formed.
 #include "fuzz_support.h"
 
 CA410_FUZZ_TARGET(callist) {

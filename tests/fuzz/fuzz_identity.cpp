@@ -1,5 +1,4 @@
-// The firmware identity ("IDO,") into the handle's texts, which stay
-// terminated within their 16 bytes.
+// The firmware identity ("IDO,"): the handle's texts stay terminated.
 #include "fuzz_support.h"
 
 CA410_FUZZ_TARGET(identity) {

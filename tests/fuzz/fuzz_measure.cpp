@@ -1,5 +1,4 @@
-// One measurement ("MES,"), its retry included; first byte: the format (1
-// or 2). The values are written only on success.
+// A measurement ("MES,"; first byte: format) and its retry: values set only on success.
 #include "fuzz_support.h"
 
 CA410_FUZZ_TARGET(measure) {

@@ -1,5 +1,4 @@
-// The number decoders and the answer field readers: any bit pattern, any
-// text. Encoded values decode to themselves within the format's step.
+// Number decoders and field readers: values decode to themselves within a step.
 #include <cmath>
 
 #include "cmat/number_encoding.h"

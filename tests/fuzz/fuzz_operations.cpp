@@ -1,7 +1,5 @@
-// Whole exported operations over a line whose answers and timings the fuzzer
-// chooses: open, three operations picked by the first three bytes, release.
-// Every result is a result code, records are written only on success, and
-// nothing leaks (LeakSanitizer).
+// Open, three exported operations picked by the first three bytes, release:
+// result codes only, records written only on success, nothing leaks.
 #include "fuzz_support.h"
 
 namespace {

@@ -1,5 +1,4 @@
-// Settings items: one item read ("STR,") or the whole configuration. First
-// byte: bit 7 reads every item, else the low four bits pick the item.
+// One settings item ("STR,"; first byte: item) or, with bit 7, the whole configuration.
 #include "fuzz_support.h"
 
 CA410_FUZZ_TARGET(settings) {

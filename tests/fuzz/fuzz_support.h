@@ -1,8 +1,7 @@
-// Shared by the fuzz harnesses. An input is a list of answers separated by
-// '\n', each the bytes the instrument sends after the next frame the host
-// writes. Inside one, '|' and a byte D split it, the next piece arriving
-// (D % 64) * 50 ms later (0 to 3150 ms, past every time-out); a final '!'
-// makes the port fail after the last piece. Time is virtual: no run sleeps.
+// Shared by the fuzz harnesses. An input is the instrument's answers to the
+// host's frames, one a line; '|' and a byte D delay the rest of an answer by
+// (D % 64) * 50 ms of virtual time (past every time-out); a final '!' makes
+// the port fail after it.
 #pragma once
 
 #include <cstdarg>
@@ -48,8 +47,7 @@ inline void sink(void *, clog *, const char *format, va_list args) {
     vsnprintf(line, sizeof line, format, args);
 }
 
-// The library's log at full detail into the sink for the scope: every log
-// path runs, nothing is printed.
+// Every log line formatted at full detail, none printed, for the scope.
 struct quiet_log {
     clog saved = default_log;
     quiet_log() {
@@ -76,8 +74,7 @@ inline bool hooked_write(ser_handle h, const void *data, uint32_t count, uint32_
     return ok;
 }
 
-// A line over the fake backend that answers each written frame with the next
-// answer of the input, with the log quiet. Undone at scope end.
+// The fake serial backend answering each frame with the input's next answer.
 class scripted_line {
   public:
     scripted_line(const uint8_t *data, size_t size) {
@@ -108,8 +105,7 @@ class scripted_line {
     ca410_dev *dev_ = nullptr;
 };
 
-// A calibration channel list: ascending channels 1 to 99, terminated names,
-// `count` entries.
+// Ascending channels 1 to 99, terminated names, `count` entries.
 inline bool well_formed(const ca410_callist_entry *list, int32_t count) {
     int32_t n = 0, last = 0;
     for (const ca410_callist_entry *e = list; e; e = e->next, n++) {
@@ -128,8 +124,7 @@ inline std::vector<std::pair<const char *, entry_fn>> &harnesses() {
 
 }  // namespace fuzz
 
-// Harness `name`: the libFuzzer entry point in a fuzzer build
-// (CA410_FUZZ_MAIN), otherwise registered for the regression test.
+// The libFuzzer entry point (CA410_FUZZ_MAIN), else a harness of the replay test.
 #ifdef CA410_FUZZ_MAIN
 #define CA410_FUZZ_TARGET(name) \
     extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

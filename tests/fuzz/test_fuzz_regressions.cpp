@@ -3,7 +3,6 @@
 // as a named case. A failing case aborts or trips a sanitizer.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -21,12 +20,9 @@ std::vector<fs::path> all_cases() {
     for (const auto &h : fuzz::harnesses()) {
         for (const char *kind : {"regressions", "corpus"}) {
             if (!fs::is_directory(kDir / kind / h.first)) continue;
-            for (const auto &e : fs::directory_iterator(kDir / kind / h.first)) {
-                if (e.is_regular_file()) out.push_back(e.path());
-            }
+            for (const auto &e : fs::directory_iterator(kDir / kind / h.first)) out.push_back(e);
         }
     }
-    std::sort(out.begin(), out.end());
     return out;
 }
 
@@ -53,11 +49,5 @@ TEST_P(fuzz_replay, RunsCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(fuzz, fuzz_replay, ::testing::ValuesIn(all_cases()), case_name);
-
-TEST(fuzz_corpus, EveryHarnessHasSeeds) {
-    for (const auto &h : fuzz::harnesses()) {
-        EXPECT_FALSE(fs::is_empty(kDir / "corpus" / h.first)) << h.first;
-    }
-}
 
 }  // namespace
