@@ -20,7 +20,7 @@ bool exchange_result(int32_t rc) {
 
 }  // namespace
 
-CA410_FUZZ_TARGET(answer) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;
     fuzz::quiet_log quiet;
     // First byte: the data buffer's size (0: none), exactly that large so

@@ -1,7 +1,7 @@
 // One channel's calibration data ("TDR,"; first byte: channel): name terminated.
 #include "fuzz_support.h"
 
-CA410_FUZZ_TARGET(calfile) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;
     fuzz::scripted_line line(data + 1, size - 1);
     ca410_calfile_info info;

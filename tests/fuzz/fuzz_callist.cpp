@@ -1,7 +1,7 @@
 // The directory walk ("TDR," per channel): the handle's list stays well formed.
 #include "fuzz_support.h"
 
-CA410_FUZZ_TARGET(callist) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz::scripted_line line(data, size);
     ca410_dev *dev = line.device();
     if (!fuzz::is_result_code(ca410_get_callist(dev))) std::abort();

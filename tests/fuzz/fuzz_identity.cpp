@@ -1,7 +1,7 @@
 // The firmware identity ("IDO,"): the handle's texts stay terminated.
 #include "fuzz_support.h"
 
-CA410_FUZZ_TARGET(identity) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz::scripted_line line(data, size);
     ca410_dev *dev = line.device();
     if (!fuzz::is_result_code(ca410_get_firmware_info(dev))) std::abort();

@@ -1,7 +1,7 @@
 // A measurement ("MES,"; first byte: format) and its retry: values set only on success.
 #include "fuzz_support.h"
 
-CA410_FUZZ_TARGET(measure) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;
     fuzz::scripted_line line(data + 1, size - 1);
     double v[3] = {-7.0, -7.0, -7.0};

@@ -4,7 +4,7 @@
 #include "cmat/number_encoding.h"
 #include "fuzz_support.h"
 
-CA410_FUZZ_TARGET(numbers) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     uint8_t raw[8] = {};
     std::memcpy(raw, data, size < 8 ? size : 8);
     uint32_t u32;

@@ -76,7 +76,7 @@ void run(ca410_dev *dev, uint8_t pick) {
 
 }  // namespace
 
-CA410_FUZZ_TARGET(operations) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 3) return 0;
     fuzz::scripted_line line(data + 3, size - 3);
     ca410_dev *dev = nullptr;

@@ -1,7 +1,7 @@
 // One settings item ("STR,"; first byte: item) or, with bit 7, the whole configuration.
 #include "fuzz_support.h"
 
-CA410_FUZZ_TARGET(settings) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;
     fuzz::scripted_line line(data + 1, size - 1);
     ca410_dev *dev = line.device();

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "ca410.h"
@@ -116,22 +115,4 @@ inline bool well_formed(const ca410_callist_entry *list, int32_t count) {
     return n == count;
 }
 
-using entry_fn = int (*)(const uint8_t *data, size_t size);
-inline std::vector<std::pair<const char *, entry_fn>> &harnesses() {
-    static std::vector<std::pair<const char *, entry_fn>> all;
-    return all;
-}
-
 }  // namespace fuzz
-
-// The libFuzzer entry point (CA410_FUZZ_MAIN), else a harness of the replay test.
-#ifdef CA410_FUZZ_MAIN
-#define CA410_FUZZ_TARGET(name) \
-    extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-#else
-#define CA410_FUZZ_TARGET(name)                                    \
-    static int fuzz_##name(const uint8_t *data, size_t size);      \
-    [[maybe_unused]] static const bool added_##name =              \
-        (fuzz::harnesses().push_back({#name, fuzz_##name}), true); \
-    static int fuzz_##name(const uint8_t *data, size_t size)
-#endif
