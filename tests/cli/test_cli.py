@@ -6,9 +6,7 @@ import csv
 import io
 import json
 import os
-import pty
 import re
-import select
 import signal
 import socket
 import subprocess
@@ -117,9 +115,9 @@ class Measure(SimTest):
         rows = {cells[0]: dict(zip(FIGURES, cells[1:])) for cells in lines[1:]}
         self.assertEqual(list(rows), ["1", "2", "3", "mean", "std"])
         self.assertFigures(rows["mean"], "white")
-        for name, want, places in (("x", 0.3127, 4), ("v'", 0.4683, 4), ("duv", 0.0032, 4)):
-            self.assertAlmostEqual(float(rows["1"][name]), want, places=places)
-        self.assertAlmostEqual(float(rows["1"]["CCT"]), 6504, delta=2)
+        for name, want, delta in (("x", 0.3127, 5e-5), ("v'", 0.4683, 5e-5), ("duv", 0.0032, 5e-5),
+                                  ("CCT", 6504, 2)):
+            self.assertAlmostEqual(float(rows["1"][name]), want, delta=delta)
         self.assertTrue(all(float(v) == 0 for v in rows["std"].values()))
 
         rows = list(csv.DictReader(io.StringIO(self.tool("measure", "-n", "2", "--format",
@@ -137,10 +135,8 @@ class Measure(SimTest):
 
     def test_a_colour_without_cct(self):
         self.control("show 0 0 1")
-        try:
-            reading = json.loads(self.tool("measure", "--format", "json").stdout)["readings"][0]
-        finally:
-            self.control("show 1 1 1")
+        reading = json.loads(self.tool("measure", "--format", "json").stdout)["readings"][0]
+        self.control("show 1 1 1")
         self.assertFigures(reading, "blue")
         self.assertIsNone(reading["CCT"])
 
@@ -226,7 +222,9 @@ class Calibration(SimTest):
             self.assertEqual([float(v) for v in rows[c][:3]], list(self.TARGETS[c]))
             for got, want in zip(rows[c][3:], SHOWN[c]):
                 self.assertAlmostEqual(float(got), want, places=3)
-        self.assertIn(["5", "LAB-A"], [l.split() for l in self.tool("channels").stdout.splitlines()])
+        listing = self.tool("channels")  # no progress: not a terminal
+        self.assertNotIn("reading calibration channels", listing.stderr)
+        self.assertIn(["5", "LAB-A"], [line.split() for line in listing.stdout.splitlines()])
         lines = [line.split() for line in self.tool("calfile", "5").stdout.splitlines()]
         self.assertEqual(lines[1], ["name", "LAB-A"])
         self.assertEqual(lines[4][0], "white")
@@ -248,22 +246,6 @@ class Calibration(SimTest):
             with self.subTest(extra=extra):
                 p = self.tool("calibrate", "--channel", "6", "--targets", self.targets(), *extra)
                 self.expect(p, code, err=err)
-
-    def test_channel_walk_progress_only_on_a_terminal(self):
-        self.assertNotIn("reading calibration channels", self.tool("channels").stderr)
-        main, sub = pty.openpty()
-        p = subprocess.run([CA410, "channels", "--port", self.port], stderr=sub,
-                           stdout=subprocess.DEVNULL, timeout=60)
-        os.close(sub)
-        seen = b""
-        try:
-            while select.select([main], [], [], 0.5)[0]:
-                seen += os.read(main, 4096)
-        except OSError:  # its other side closed
-            pass
-        os.close(main)
-        self.assertRegex(seen.decode(), r"\r[|/\\-] reading calibration channels 1 to 99 \d+\.\d s")
-        self.assertEqual(p.returncode, 0)
 
 
 def gamut_report(test, out, svg):
@@ -293,8 +275,7 @@ class Gamut(SimTest):
         p3 = float(re.search(r"coverage of DCI-P3:\s+(\S+) %", p.stdout)[1])
         self.assertAlmostEqual(p3, 73.7, delta=0.1)
         for c, xy in (("red", (0.64, 0.33)), ("green", (0.30, 0.60)), ("blue", (0.15, 0.06))):
-            self.assertAlmostEqual(rows[c][0], xy[0], places=3)
-            self.assertAlmostEqual(rows[c][1], xy[1], places=3)
+            self.assertLess(max(abs(a - b) for a, b in zip(rows[c], xy)), 5e-4, c)
 
 
 class Demo(Case):

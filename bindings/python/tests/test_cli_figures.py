@@ -19,7 +19,8 @@ def test_gamut_figures_match_the_tool(sim_program):
     cli = program("CA410_CLI", "ca410 tool")
     with VirtualInstrument(sim_program, FAST + PRIMARIES) as sim:
         emitted = {c: sim.show(*LEVELS[c]) for c in LEVELS}
-        show = f"{sys.executable} {REPO / 'tests' / 'cli' / 'test_cli.py'} --show {sim.control_path}"
+        helper = REPO / "tests" / "cli" / "test_cli.py"
+        show = f"{sys.executable} {helper} --show {sim.control_path}"
         out = subprocess.run([cli, "gamut", "--port", sim.port, "--show-command", show],
                              capture_output=True, text=True, timeout=60)
     assert out.returncode == 0, out.stderr

@@ -15,8 +15,7 @@ except ImportError:  # the package works without it; these cases do not
 D65 = (95.047, 100.0, 108.883)
 SRGB = colour.reference_gamut("sRGB").triangle
 P3 = colour.reference_gamut("DCI-P3").triangle
-# sRGB lies inside DCI-P3: it covers its area's share of it.
-SHARE = colour.triangle_area(SRGB) / colour.triangle_area(P3)
+SHARE = colour.triangle_area(SRGB) / colour.triangle_area(P3)  # of P3 that sRGB, inside it, covers
 
 
 def expect_error(name, call, *args):
@@ -52,13 +51,12 @@ def test_chromaticity_and_cct_on_every_shape():
     c = colour.xyz_to_chromaticity(D65)
     assert (c.x, c.y, c.u_prime, c.v_prime) == pytest.approx(want, abs=1e-15)
     assert colour.xyz_to_uv_prime(D65) == pytest.approx(want[2:])
+    assert colour.xyz_to_xy(ca410.Measurement(*D65)) == pytest.approx(want[:2])
+    assert colour.xyz_to_xy([D65, (1, 1, 1)]) == [pytest.approx(want[:2]),
+                                                  pytest.approx((1 / 3, 1 / 3))]
     cct, duv = colour.xyz_to_cct_duv(D65)
     assert cct == pytest.approx(6504, abs=2) and duv == pytest.approx(0.0032, abs=1e-4)
     assert colour.xy_to_cct_duv((x, y)) == pytest.approx((cct, duv), abs=1e-6)
-    for shape in (D65, ca410.Measurement(*D65)):
-        assert colour.xyz_to_xy(shape) == pytest.approx(want[:2])
-    assert colour.xyz_to_xy([D65, (1, 1, 1)]) == [pytest.approx(want[:2]),
-                                                  pytest.approx((1 / 3, 1 / 3))]
     if numpy is not None:
         arr = numpy.array([[D65, (1, 1, 1)]] * 3)  # shape (3, 2, 3)
         xy = colour.xyz_to_xy(arr)
@@ -71,16 +69,15 @@ def test_chromaticity_and_cct_on_every_shape():
 
 def test_spectra_and_locus():
     nm, xs, ys = colour.spectral_locus()
-    assert len(nm) == 471 and nm[0] == 360 and nm[-1] == 830
+    assert (len(nm), nm[0], nm[-1]) == (471, 360, 830)
     assert (xs[160], ys[160]) == pytest.approx((0.074302, 0.833803), abs=1e-5)  # 520 nm
-    # Equal energy: x = y = 1/3 within the tables' rounding, under both observers.
-    for observer in (colour.OBSERVER_1931, colour.OBSERVER_1964):
+    for observer in (colour.OBSERVER_1931, colour.OBSERVER_1964):  # equal energy: x = y = 1/3
         xyz = colour.spectrum_to_xyz([1.0] * 471, 360, 1, observer)
         assert colour.xyz_to_xy(xyz) == pytest.approx((1 / 3, 1 / 3), abs=2e-4)
     # A line at 520 nm lands on the locus; Y is 0.683002 * ȳ(520) per unit.
-    X, Y, Z = colour.spectrum_to_xyz([0.0] * 10 + [1000.0] + [0.0] * 10, 510, 1)
-    assert colour.xyz_to_xy((X, Y, Z)) == pytest.approx((xs[160], ys[160]), abs=1e-12)
-    assert Y == pytest.approx(683.002 * 0.710000, rel=1e-4)
+    xyz = colour.spectrum_to_xyz([0.0] * 10 + [1000.0] + [0.0] * 10, 510, 1)
+    assert colour.xyz_to_xy(xyz) == pytest.approx((xs[160], ys[160]), abs=1e-12)
+    assert xyz[1] == pytest.approx(683.002 * 0.710000, rel=1e-4)
     expect_error("CA_COLOUR_E_ARGS", colour.spectrum_to_xyz, [1.0], 500, 1)
     ones = numpy.ones(5) if numpy is not None else [1] * 5
     assert math.isfinite(colour.spectrum_to_xyz(ones, 500, 5)[1])

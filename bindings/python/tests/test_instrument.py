@@ -15,9 +15,8 @@ from ca410 import Measurement, Result, Statistics
 
 def test_open_init_identity_settings_and_measurements(sim, ins):
     assert ins.initialised and ins.model == "CA-410"
-    info = ins.info
-    assert (info.model, info.name) == ("CA-410", "CA-410 SIM") and info.serial and info.version
-    s = ins.settings
+    i, s = ins.info, ins.settings
+    assert (i.model, i.name) == ("CA-410", "CA-410 SIM") and i.serial and i.version
     assert s.display_mode == 7 and s.zero_calibrated and s.calibration_channel == 0
     ins.set_speed(2)
     assert ins.settings.measure_speed == 2
@@ -105,11 +104,11 @@ def test_result_codes_are_the_headers(header, table, prefix):
 
 
 def test_a_missing_library_names_the_places_tried(tmp_path):
-    script = "import ca410\ntry:\n    ca410.Instrument('x')\nexcept ca410.LibraryNotFound as e:\n    print(e)"
+    script = "import ca410\ntry: ca410.Instrument('x')\nexcept ca410.LibraryNotFound as e: print(e)"
     env = {"CA410_LIBRARY_DIR": str(tmp_path), "PATH": "/usr/bin:/bin",
            "PYTHONPATH": str(REPO / "bindings" / "python")}
-    out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True,
-                         check=True).stdout
+    out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True,
+                         text=True, check=True).stdout
     if not out:
         pytest.skip("SKIPPED: the system's loader finds an installed libca410")
     assert str(tmp_path / "libca410.so") in out and "system loader" in out
