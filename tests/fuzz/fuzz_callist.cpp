@@ -4,7 +4,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz::scripted_line line(data, size);
     ca410_dev *dev = line.device();
-    if (!fuzz::is_result_code(ca410_get_callist(dev))) std::abort();
+    if (!ca_result_find(ca410_get_callist(dev))) std::abort();
     if (!fuzz::well_formed(dev->callist, dev->calfile_num)) std::abort();
     return 0;
 }

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "ca410.h"
 #include "clog/clog.h"
@@ -20,25 +19,6 @@
 #include "ser_nt_com/ser_com.h"
 
 namespace fuzz {
-
-using answer = std::vector<ser_fake::chunk>;
-
-inline std::vector<answer> parse_answers(const uint8_t *data, size_t size) {
-    std::vector<answer> out(1, answer(1));
-    for (size_t i = 0; i < size; i++) {
-        const char c = static_cast<char>(data[i]);
-        if (c == '\n') {
-            out.push_back(answer(1));
-        } else if (c == '|' && i + 1 < size) {
-            out.back().push_back(ser_fake::chunk{"", data[++i] % 64 * 50u});
-        } else if (c == '!' && (i + 1 == size || data[i + 1] == '\n')) {
-            out.back().back().fail = true;
-        } else {
-            out.back().back().bytes += c;
-        }
-    }
-    return out;
-}
 
 // Formats every message as the real outputs would, and drops it.
 inline void sink(void *, clog *, const char *format, va_list args) {
@@ -56,20 +36,28 @@ struct quiet_log {
     ~quiet_log() { default_log = saved; }
 };
 
-inline bool is_result_code(int32_t rc) {
-    return ca_result_find(rc) != nullptr;
-}
-
-inline std::vector<answer> g_answers;
-inline size_t g_next = 0;
+inline std::string g_rest;  // the answers not sent yet
+inline bool g_more = true;  // whether g_rest holds one more
 inline ser_platform_ops g_ops;
 
 // A frame is complete with its carriage return: the next answer comes in.
 inline bool hooked_write(ser_handle h, const void *data, uint32_t count, uint32_t *written) {
     const bool ok = ser_fake::backend()->write(h, data, count, written);
-    if (std::memchr(data, '\r', *written) && g_next < g_answers.size()) {
-        for (const auto &c : g_answers[g_next++]) ser_fake::get().incoming.push_back(c);
+    if (!std::memchr(data, '\r', *written) || !g_more) return ok;
+    auto &in = ser_fake::get().incoming;
+    in.emplace_back();
+    size_t i = 0;
+    for (; i < g_rest.size() && g_rest[i] != '\n'; i++) {
+        if (g_rest[i] == '|' && i + 1 < g_rest.size()) {
+            in.push_back({"", static_cast<uint8_t>(g_rest[++i]) % 64 * 50u});
+        } else if (g_rest[i] == '!' && (i + 1 == g_rest.size() || g_rest[i + 1] == '\n')) {
+            in.back().fail = true;
+        } else {
+            in.back().bytes += g_rest[i];
+        }
     }
+    g_more = i < g_rest.size();
+    g_rest.erase(0, i + 1);
     return ok;
 }
 
@@ -78,8 +66,8 @@ class scripted_line {
   public:
     scripted_line(const uint8_t *data, size_t size) {
         ser_fake::install();
-        g_answers = parse_answers(data, size);
-        g_next = 0;
+        g_rest.assign(reinterpret_cast<const char *>(data), size);
+        g_more = true;
         g_ops = *ser_fake::backend();
         g_ops.write = hooked_write;
         ser_platform = &g_ops;
