@@ -1,11 +1,19 @@
-"""ca410.colour against figures worked out here, on every input shape."""
+"""ca410.colour against figures worked out here, on every input shape; the
+command-line tool's gamut figures (CA410_CLI names it); the xy diagram."""
 
 import math
+import re
+import struct
+import subprocess
+import sys
+from pathlib import Path
 
 import pytest
+from conftest import FAST, LEVELS, REPO, program
 
 import ca410
-from ca410 import colour
+from ca410 import Measurement, colour
+from ca410.sim import VirtualInstrument
 
 try:
     import numpy
@@ -51,7 +59,7 @@ def test_chromaticity_and_cct_on_every_shape():
     c = colour.xyz_to_chromaticity(D65)
     assert (c.x, c.y, c.u_prime, c.v_prime) == pytest.approx(want, abs=1e-15)
     assert colour.xyz_to_uv_prime(D65) == pytest.approx(want[2:])
-    assert colour.xyz_to_xy(ca410.Measurement(*D65)) == pytest.approx(want[:2])
+    assert colour.xyz_to_xy(Measurement(*D65)) == pytest.approx(want[:2])
     assert colour.xyz_to_xy([D65, (1, 1, 1)]) == [pytest.approx(want[:2]),
                                                   pytest.approx((1 / 3, 1 / 3))]
     cct, duv = colour.xyz_to_cct_duv(D65)
@@ -81,3 +89,47 @@ def test_spectra_and_locus():
     expect_error("CA_COLOUR_E_ARGS", colour.spectrum_to_xyz, [1.0], 500, 1)
     ones = numpy.ones(5) if numpy is not None else [1] * 5
     assert math.isfinite(colour.spectrum_to_xyz(ones, 500, 5)[1])
+
+
+def test_gamut_figures_match_the_tool(sim_program):
+    cli = program("CA410_CLI", "ca410 tool")
+    # A display whose gamut crosses sRGB's edges, so the figures are not trivial.
+    primaries = ["--red", "45.45,25,5.3", "--green", "25.74,70,7.21", "--blue", "19.2,6,94.8"]
+    with VirtualInstrument(sim_program, FAST + primaries) as sim:
+        emitted = {c: sim.show(*LEVELS[c]) for c in LEVELS}
+        helper = REPO / "tests" / "cli" / "test_cli.py"
+        show = f"{sys.executable} {helper} --show {sim.control_path}"
+        out = subprocess.run([cli, "gamut", "--port", sim.port, "--show-command", show],
+                             capture_output=True, text=True, timeout=60)
+    assert out.returncode == 0, out.stderr
+    triangle = [colour.xyz_to_xy(emitted[c]) for c in ("red", "green", "blue")]
+    ratio = colour.gamut_area_ratio(triangle, "sRGB")
+    assert 0.02 < abs(1 - ratio) and 0.01 < 1 - colour.gamut_coverage(triangle, "sRGB")
+    figures = [(r"relative to sRGB: [\d.]+ \(([\d.]+) %\)", 100 * ratio, 0.051),
+               (r"CCT ([\d.]+) K", colour.xyz_to_cct_duv(emitted["white"])[0], 0.51)]
+    figures += [(rf"coverage of {ref}:\s+([\d.]+) %", 100 * colour.gamut_coverage(triangle, ref),
+                 0.051) for ref in ("sRGB", "DCI-P3")]
+    figures += [(rf"(?m)^{name}(?:\s+\S+){{{3 + k}}}\s+(\S+)", xy[k], 6e-5)
+                for name, xy in zip(("red", "green", "blue"), triangle) for k in (0, 1)]
+    for pattern, want, tolerance in figures:
+        assert float(re.search(pattern, out.stdout)[1]) == pytest.approx(want, abs=tolerance)
+
+
+def test_xy_diagram_drawn_into_axes_and_saved(tmp_path):
+    pytest.importorskip("matplotlib").use("Agg")
+    from matplotlib.figure import Figure
+
+    from ca410 import plot
+
+    ax = Figure().add_subplot()
+    assert plot.chromaticity_diagram(ax, gamuts=["BT.2020"]) is ax
+    assert plot.plot_points([(0.3, 0.3), (0.4, 0.4)], ax, label="p") is ax
+    lines = {line.get_label(): line for line in ax.get_lines()}
+    assert len(lines["spectral locus"].get_xdata()) == 472 and "BT.2020" in lines  # closed locus
+    measured = {"white": Measurement(95.05, 100, 108.9), "red": Measurement(41.24, 21.26, 1.93),
+                "green": (0.30, 0.60), "blue": (0.15, 0.06)}
+    out = plot.save_gamut_plot(tmp_path / "gamut.png", measured, points=[(0.3, 0.3)],
+                               size=(640, 480), dpi=80)
+    head = Path(out).read_bytes()[:24]
+    assert head[:8] == b"\x89PNG\r\n\x1a\n" and head[12:16] == b"IHDR"
+    assert struct.unpack(">II", head[16:24]) == (640, 480)
