@@ -85,6 +85,24 @@ class SimTest(Case):
         return run(*args, "--port", self.port, **kw)
 
 
+def gamut_report(test, out, svg):
+    """The report's colour rows as {colour: (x, y)}, checked against the SVG's points."""
+    rows = {m[1]: (float(m[2]), float(m[3])) for m in re.finditer(
+        r"(?m)^\s*(white|red|green|blue)\s+\S+\s+\S+\s+\S+\s+(\S+)\s+(\S+)", out)}
+    test.assertRegex(out, r"gamut area relative to sRGB: 1\.00\b")
+    test.assertRegex(out, r"coverage of sRGB:\s+100\.0 %")
+    root = ET.parse(svg).getroot()
+    svg_ns = "{http://www.w3.org/2000/svg}"
+    points = {c.get("data-colour"): (float(c.get("data-x")), float(c.get("data-y")))
+              for c in root.iter(svg_ns + "circle")}
+    test.assertEqual(set(points), set(SHOWN))
+    for c, xy in rows.items():
+        test.assertEqual(tuple(round(v, 5) for v in points[c]), xy)
+    locus = [p for p in root.iter(svg_ns + "polygon") if p.get("class") == "spectral-locus"]
+    test.assertGreater(len(locus[0].get("points").split()), 400)
+    return rows
+
+
 class Usage(Case):
     def test_command_lines(self):
         cases = [
@@ -104,6 +122,13 @@ class Usage(Case):
         for args, env, code, out, err in cases:
             with self.subTest(args=args):
                 self.expect(run(*args, env=env), code, out, err)
+
+    def test_demo_end_to_end(self):
+        with tempfile.TemporaryDirectory(prefix="ca410-cli-") as d:
+            p = run("demo", "--svg", os.path.join(d, "demo.svg"))
+            self.expect(p, 0, out=[r"all \d+ steps did what they should", r"\d+  xy diagram +ok "])
+            self.assertNotRegex(p.stdout, r"FAILED|WRONG")
+            gamut_report(self, p.stdout, os.path.join(d, "demo.svg"))
 
 
 class Measure(SimTest):
@@ -247,27 +272,7 @@ class Calibration(SimTest):
                 p = self.tool("calibrate", "--channel", "6", "--targets", self.targets(), *extra)
                 self.expect(p, code, err=err)
 
-
-def gamut_report(test, out, svg):
-    """The report's colour rows as {colour: (x, y)}, checked against the SVG's points."""
-    rows = {m[1]: (float(m[2]), float(m[3])) for m in re.finditer(
-        r"(?m)^\s*(white|red|green|blue)\s+\S+\s+\S+\s+\S+\s+(\S+)\s+(\S+)", out)}
-    test.assertRegex(out, r"gamut area relative to sRGB: 1\.00\b")
-    test.assertRegex(out, r"coverage of sRGB:\s+100\.0 %")
-    root = ET.parse(svg).getroot()
-    svg_ns = "{http://www.w3.org/2000/svg}"
-    points = {c.get("data-colour"): (float(c.get("data-x")), float(c.get("data-y")))
-              for c in root.iter(svg_ns + "circle")}
-    test.assertEqual(set(points), set(SHOWN))
-    for c, xy in rows.items():
-        test.assertEqual(tuple(round(v, 5) for v in points[c]), xy)
-    locus = [p for p in root.iter(svg_ns + "polygon") if p.get("class") == "spectral-locus"]
-    test.assertGreater(len(locus[0].get("points").split()), 400)
-    return rows
-
-
-class Gamut(SimTest):
-    def test_srgb_display(self):
+    def test_gamut_of_an_srgb_display(self):
         svg = os.path.join(self.dir.name, "gamut.svg")
         p = self.tool("gamut", "--no-prompt", "--show-command", self.show, "--svg", svg)
         self.expect(p, 0, out=["CCT 6503"])
@@ -276,15 +281,6 @@ class Gamut(SimTest):
         self.assertAlmostEqual(p3, 73.7, delta=0.1)
         for c, xy in (("red", (0.64, 0.33)), ("green", (0.30, 0.60)), ("blue", (0.15, 0.06))):
             self.assertLess(max(abs(a - b) for a, b in zip(rows[c], xy)), 5e-4, c)
-
-
-class Demo(Case):
-    def test_end_to_end(self):
-        with tempfile.TemporaryDirectory(prefix="ca410-cli-") as d:
-            p = run("demo", "--svg", os.path.join(d, "demo.svg"))
-            self.expect(p, 0, out=[r"all \d+ steps did what they should", r"\d+  xy diagram +ok "])
-            self.assertNotRegex(p.stdout, r"FAILED|WRONG")
-            gamut_report(self, p.stdout, os.path.join(d, "demo.svg"))
 
 
 if __name__ == "__main__":
