@@ -1,20 +1,25 @@
 // The library's process-wide state under threads: each thread's readings, log
-// lines and log threshold are its own. Built with ThreadSanitizer in CI
-// (CA410_TSAN), where any race on that state fails the run.
+// lines and log threshold are its own (CI also runs the many-instruments case
+// under ThreadSanitizer, where any race on that state fails). And the
+// instrument vanishing mid-exchange: the line closes after part of an answer
+// and the instrument comes back on a new port.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "ca410.h"
 #include "ca410_sim.h"
 #include "clog/clog.h"
+#include "protocol/sim_device.h"
 #include "ser_nt_com/ser_com.h"
 
 namespace {
@@ -120,5 +125,38 @@ TEST_F(thread_state, RenderingsStayValidWhileAnotherThreadRenders) {
     EXPECT_STREQ(fixed, "mine^M");
     EXPECT_STREQ(hex, "01 02");
 }
+
+// Answer bytes sent before the line drops (half or none); a measurement, else
+// a setting. The call fails with its code, again on the dead handle without
+// hanging; the release is clean and a new open on the new port works.
+class unplug : public sim_device_test,
+               public ::testing::WithParamInterface<std::tuple<size_t, bool>> {};
+
+TEST_P(unplug, CallFailsReleaseIsCleanAndTheNewPortOpens) {
+    const auto [at, measure] = GetParam();
+    init();
+    sim->show_xyz(12.0, 34.0, 56.0);
+    const std::string old_port = sim->port_path();
+    sim->fault_hangup_next(at);
+    double xyz[3] = {};
+    for (int i = 0; i < 2; i++) {
+        EXPECT_EQ(measure ? ca410MeasureXYZ(dev, xyz) : ca410SetMeasureSpeed(dev, 2),
+                  measure ? CA_E_MEASURE : CA_E_COMM);
+    }
+    EXPECT_EQ(ca410DeviceRelease(dev), CA_OK);
+    dev = nullptr;
+    for (int i = 0; i < 200 && sim->port_path() == old_port; i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_NE(sim->port_path(), old_port);
+    ASSERT_EQ(ca410DeviceOpen(&dev, sim->port_path().c_str(), 0), CA_OK);
+    ASSERT_EQ(ca410DeviceInit(dev), CA_OK);
+    ASSERT_EQ(ca410MeasureXYZ(dev, xyz), CA_OK);
+    EXPECT_DOUBLE_EQ(xyz[1], 34.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(hangup, unplug,
+                         ::testing::Combine(::testing::Values(ca410_sim::half_answer, size_t{0}),
+                                            ::testing::Bool()));
 
 }  // namespace
