@@ -5,9 +5,7 @@
 #include "fuzz_support.h"
 #include "ser_nt_ca410/ca410_cmd.h"
 
-namespace {
-
-bool exchange_result(int32_t rc) {
+static bool exchange_result(int32_t rc) {
     if (rc == CA_OK || rc == CA_E_TIMEOUT || rc == CA_E_COMM || rc == CA_E_PART_DATA ||
         rc == CA_E_RECEIVE)
         return true;
@@ -18,13 +16,10 @@ bool exchange_result(int32_t rc) {
     return false;
 }
 
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;
     fuzz::quiet_log quiet;
-    // First byte: the data buffer's size (0: none), exactly that large so
-    // that a write past it is caught.
+    // First byte: the data buffer's size (0: none), exact so that overruns trip.
     const int32_t data_size = data[0];
     const size_t n = std::min<size_t>(size - 1, CA_ANSWER_SIZE - 1);
     std::vector<char> answer(data + 1, data + 1 + n);

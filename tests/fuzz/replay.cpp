@@ -1,7 +1,5 @@
 // A harness's main without libFuzzer: runs it on every file of the given
-// directories (its seeds, and the inputs that once made it fail, kept under
-// regressions/<harness>/<what it found>). A failing input aborts or trips a
-// sanitizer; a harness without any input fails too.
+// directories, its seeds and regressions/<harness>/<what it once found>.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>

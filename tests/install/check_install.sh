@@ -1,12 +1,10 @@
 #!/bin/sh
-# The installed tree as another project sees it, and the Debian package.
+# The installed tree's files, library links and SONAMEs, in a throwaway prefix
+# where a small C program is built with find_package and with pkg-config and
+# run against the simulator SIM (relative to the prefix when installed there);
+# and in the Debian package built by CPack, with its control fields.
 #   check_install.sh prefix BUILD SOURCE VERSION LIBDIR CC CMAKE GENERATOR SIM [CFLAGS]
-# installs into a throwaway prefix, builds a small C program against it with
-# CMake's find_package and with pkg-config, and runs each against the
-# simulator SIM (relative to the prefix when the tools are installed).
 #   check_install.sh deb BUILD VERSION LIBDIR CPACK
-# builds the package with CPack, unpacks it (dpkg -x) and checks its fields.
-# Both check the files, library links and SONAMEs.
 set -eu
 mode=$1 build=$2
 work=$(mktemp -d)
