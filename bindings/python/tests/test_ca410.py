@@ -252,21 +252,13 @@ def test_gamut_figures_match_the_tool(sim_program):
         assert float(re.search(pattern, out.stdout)[1]) == pytest.approx(want, abs=tolerance)
 
 
-def test_xy_diagram_drawn_into_axes_and_saved(tmp_path):
-    pytest.importorskip("matplotlib").use("Agg")
-    from matplotlib.figure import Figure
-
+def test_xy_diagram_saved_as_a_png_of_the_asked_size(tmp_path):
+    pytest.importorskip("matplotlib")
     from ca410 import plot
-
-    ax = Figure().add_subplot()
-    assert plot.chromaticity_diagram(ax, gamuts=["BT.2020"]) is ax
-    assert plot.plot_points([(0.3, 0.3), (0.4, 0.4)], ax, label="p") is ax
-    lines = {line.get_label(): line for line in ax.get_lines()}
-    assert len(lines["spectral locus"].get_xdata()) == 472 and "BT.2020" in lines  # closed locus
     measured = {"white": Measurement(95.05, 100, 108.9), "red": Measurement(41.24, 21.26, 1.93),
                 "green": (0.30, 0.60), "blue": (0.15, 0.06)}
     out = plot.save_gamut_plot(tmp_path / "gamut.png", measured, points=[(0.3, 0.3)],
-                               size=(640, 480), dpi=80)
+                               gamuts=["BT.2020"], size=(640, 480), dpi=80)
     head = Path(out).read_bytes()[:24]
     assert head[:8] == b"\x89PNG\r\n\x1a\n" and head[12:16] == b"IHDR"
     assert struct.unpack(">II", head[16:24]) == (640, 480)
