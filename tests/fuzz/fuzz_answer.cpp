@@ -18,7 +18,7 @@ static bool exchange_result(int32_t rc) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;
-    fuzz::quiet_log quiet;
+    fuzz::quiet_log();
     // First byte: the data buffer's size (0: none), exact so that overruns trip.
     const int32_t data_size = data[0];
     const size_t n = std::min<size_t>(size - 1, CA_ANSWER_SIZE - 1);
