@@ -1,20 +1,9 @@
 // An exchange's answer, any bytes into any data buffer size: the data stays
-// in its buffer, terminated, and the result is one an exchange may give.
+// in its buffer, terminated, and the result is a result code.
 #include <algorithm>
 
 #include "fuzz_support.h"
 #include "ser_nt_ca410/ca410_cmd.h"
-
-static bool exchange_result(int32_t rc) {
-    if (rc == CA_OK || rc == CA_E_TIMEOUT || rc == CA_E_COMM || rc == CA_E_PART_DATA ||
-        rc == CA_E_RECEIVE)
-        return true;
-    for (long code = 0; code < 100; code++) {
-        const ca_instrument_error *e = ca_instrument_error_find(code);
-        if (e && e->result == rc) return true;
-    }
-    return false;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;
@@ -28,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int32_t len = -1;
     const int32_t rc = ca_take_answer(answer.data(), static_cast<int32_t>(n),
                                       data_size > 0 ? out.data() : nullptr, data_size, &len);
-    if (!exchange_result(rc)) std::abort();
+    if (!ca_result_find(rc)) std::abort();
     if (data_size > 0 && (rc == CA_OK || rc == CA_E_PART_DATA)) {
         if (!std::memchr(out.data(), '\0', out.size())) std::abort();
         if (len < 0 || len > data_size - 1) std::abort();

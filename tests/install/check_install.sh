@@ -53,17 +53,8 @@ src=$3 version=$4 libdir=$5 cc=$6 cmake=$7 generator=$8 sim=$9 cflags=${10:-}
 major=${version%%.*} prefix=$work/prefix
 quiet "$cmake" --install "$build" --prefix "$prefix"
 check_tree "$prefix"
-case $sim in
-/*) ;;
-*)
-    sim=$prefix/$sim
-    for tool in ca410 ca410-sim; do
-        readelf -d "$prefix/bin/$tool" | grep -q 'R.*PATH.*\[\$ORIGIN/' ||
-            fail "$tool has no run path relative to itself"
-    done
-    [ "$("$sim" --version)" = "ca410-sim $version" ] || fail "ca410-sim --version"
-    ;;
-esac
+case $sim in /*) ;; *) sim=$prefix/$sim ;; esac
+[ "$("$sim" --version)" = "ca410-sim $version" ] || fail "ca410-sim --version"
 
 # find_package and pkg-config, from this prefix and no other.
 quiet "$cmake" -S "$src/tests/install/consumer" -B "$work/by-cmake" -G "$generator" \
