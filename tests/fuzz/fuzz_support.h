@@ -1,89 +1,100 @@
-// Shared by the fuzz harnesses: the input format, the scripted line they
-// run over, and how a harness registers itself.
-//
-// An input is a list of answers separated by '\n'. Each answer is the bytes
-// the instrument sends after the next frame the host writes; inside it, '|'
-// and one byte D split it into pieces, the next piece arriving
-// (D % 64) * 50 ms later (so 0 to 3150 ms, past every time-out). A final '!'
-// makes the port fail after the last piece. Time is virtual: a harness run
-// never sleeps.
+// Shared by the fuzz harnesses. An input is the instrument's answers to the
+// host's frames, one a line; '|' and a byte D delay the rest of an answer by
+// (D % 64) * 50 ms of virtual time (past every time-out); a final '!' makes
+// the port fail after it.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
-#include <vector>
 
 #include "ca410.h"
 #include "clog/clog.h"
+#include "ser_nt_ca410/ca410_codes.h"
+#include "ser_nt_ca410/ca410_dev.h"
+#include "ser_nt_ca410/ca410_ops.h"
 #include "ser_nt_com/platform/fake.h"
+#include "ser_nt_com/ser_com.h"
 
 namespace fuzz {
 
-using answer = std::vector<ser_fake::chunk>;
+// Every log line formatted at full detail, as the real outputs would, and
+// dropped (each harness is a program of its own: nothing to restore).
+inline void quiet_log() {
+    default_log.debug = 8;
+    default_log.d_log = default_log.e_log = [](void *, clog *, const char *format, va_list args) {
+        char line[16384];
+        vsnprintf(line, sizeof line, format, args);
+    };
+}
 
-std::vector<answer> parse_answers(const uint8_t *data, size_t size);
+inline std::string g_rest;  // the answers not sent yet
+inline bool g_more = true;  // whether g_rest holds one more
+inline ser_platform_ops g_ops;
 
-// The library's log formatted at full detail into a sink for the scope:
-// every log path runs, nothing is printed.
-class quiet_log {
-  public:
-    quiet_log();
-    ~quiet_log();
-    quiet_log(const quiet_log &) = delete;
-    quiet_log &operator=(const quiet_log &) = delete;
+// A frame is complete with its carriage return: the next answer comes in.
+inline bool hooked_write(ser_handle h, const void *data, uint32_t count, uint32_t *written) {
+    const bool ok = ser_fake::backend()->write(h, data, count, written);
+    if (!std::memchr(data, '\r', *written) || !g_more) return ok;
+    auto &in = ser_fake::get().incoming;
+    in.emplace_back();
+    size_t i = 0;
+    for (; i < g_rest.size() && g_rest[i] != '\n'; i++) {
+        if (g_rest[i] == '|' && i + 1 < g_rest.size()) {
+            in.push_back({"", static_cast<uint8_t>(g_rest[++i]) % 64 * 50u});
+        } else if (g_rest[i] == '!' && (i + 1 == g_rest.size() || g_rest[i + 1] == '\n')) {
+            in.back().fail = true;
+        } else {
+            in.back().bytes += g_rest[i];
+        }
+    }
+    g_more = i < g_rest.size();
+    g_rest.erase(0, i + 1);
+    return ok;
+}
 
-  private:
-    clog saved_;
-};
-
-// Result codes: any code of the public header; those one command exchange
-// may give (success, cut data, time-out, port failure, short answer, or an
-// instrument error's code).
-bool is_result_code(int32_t rc);
-bool is_exchange_result(int32_t rc);
-
-// A line that answers each written frame with the next answer of the list,
-// over the fake backend, with the log quiet. Undone at scope end.
+// The fake serial backend answering each frame with the input's next answer.
 class scripted_line {
   public:
-    explicit scripted_line(std::vector<answer> answers);
-    ~scripted_line();
-    scripted_line(const scripted_line &) = delete;
-    scripted_line &operator=(const scripted_line &) = delete;
-    // A device handle on a port opened on this line, as after a successful
-    // open: sercom set, init 0. Freed by the destructor unless released.
-    ca410_dev *device();
+    scripted_line(const uint8_t *data, size_t size) {
+        quiet_log();
+        ser_fake::install();
+        g_rest.assign(reinterpret_cast<const char *>(data), size);
+        g_more = true;
+        g_ops = *ser_fake::backend();
+        g_ops.write = hooked_write;
+        ser_platform = &g_ops;
+    }
+    ~scripted_line() {
+        if (dev_) ca410_dev_release(dev_);
+        ser_fake::uninstall();
+    }
+    // A handle as after a successful open (port set up, init 0), freed here.
+    ca410_dev *device() {
+        if (!dev_) {
+            dev_ = static_cast<ca410_dev *>(calloc(1, sizeof(ca410_dev)));
+            dev_->sercom = new_ser_com("COM7");
+            ser_com_setport(dev_->sercom, SER_FLOW_RTSCTS, SER_BAUD_38400, SER_PARITY_EVEN,
+                            SER_STOP_2, SER_WORD_7);
+        }
+        return dev_;
+    }
 
   private:
-    quiet_log quiet_;
+    ca410_dev *dev_ = nullptr;
 };
 
-// One harness: its name and entry point.
-using entry_fn = int (*)(const uint8_t *data, size_t size);
-struct harness {
-    const char *name;
-    entry_fn run;
-};
-const std::vector<harness> &harnesses();
-struct registrar {
-    registrar(const char *name, entry_fn run);
-};
+// Ascending channels 1 to 99, terminated names, `count` entries.
+inline bool well_formed(const ca410_callist_entry *list, int32_t count) {
+    int32_t n = 0, last = 0;
+    for (const ca410_callist_entry *e = list; e; e = e->next, n++) {
+        if (e->channel <= last || e->channel > 99) return false;
+        if (!std::memchr(e->name, '\0', sizeof e->name)) return false;
+        last = e->channel;
+    }
+    return n == count;
+}
 
 }  // namespace fuzz
-
-// Defines harness `name`: as the libFuzzer entry point in a fuzzer build
-// (CA410_FUZZ_MAIN), otherwise registered for the regression test.
-#ifdef CA410_FUZZ_MAIN
-#define CA410_FUZZ_TARGET(name)                                               \
-    static int fuzz_##name(const uint8_t *data, size_t size);                 \
-    extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) { \
-        return fuzz_##name(data, size);                                       \
-    }                                                                         \
-    static int fuzz_##name(const uint8_t *data, size_t size)
-#else
-#define CA410_FUZZ_TARGET(name)                                       \
-    static int fuzz_##name(const uint8_t *data, size_t size);         \
-    static const fuzz::registrar register_##name(#name, fuzz_##name); \
-    static int fuzz_##name(const uint8_t *data, size_t size)
-#endif
