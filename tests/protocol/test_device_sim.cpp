@@ -5,22 +5,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "ca410.h"
-#include "ca410_sim.h"
-#include "ser_nt_ca410/ca410_dev.h"
 #include "ser_nt_com/ser_com.h"
+#include "sim_device.h"
 #include "support/log_capture.h"
 
 namespace {
 
 using strings = std::vector<std::string>;
 
-// Descriptors of this process open on the device behind `port` (the
-// instrument, in-process, holds some of its own: compare counts).
+// Descriptors of this process open on `port` (the in-process instrument holds its own too).
 int open_fds_on(const std::string &port) {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -33,38 +30,27 @@ int open_fds_on(const std::string &port) {
     return n;
 }
 
-class protocol_device : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ser_platform = nullptr;  // the native backend
-        std::string error;
-        ASSERT_TRUE(sim.start(&error)) << error;
-        port = sim.port_path();
-    }
+using protocol_device = sim_device_test;
 
-    ca410_sim sim;
-    std::string port;
-};
-
-TEST_F(protocol_device, OpenSetsTheLevelsSendsTheIdentificationAndFillsOnlyTheModel) {
+TEST_F(protocol_device, OpenSetsTheLevelsIdentifiesAndFillsOnlyTheModel) {
+    ca410DeviceRelease(std::exchange(dev, nullptr));  // the port takes one handle at a time
+    const std::string port = sim->port_path();
+    const int fds = open_fds_on(port);
     const struct {
         int32_t given, expected;  // both thresholds afterwards
         bool logged;
     } cases[] = {{12, 8, true}, {8, 8, true}, {0, 3, false}, {-3, 3, false}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.given);
-        sim.clear_frames();
         log_capture log(3);  // restores the channel afterwards
         default_log.verb = 3;
-        ca410_dev *dev = nullptr;
         ASSERT_EQ(ca410DeviceOpen(&dev, port.c_str(), c.given), CA_OK);
-        EXPECT_EQ(default_log.debug, c.expected);
-        EXPECT_EQ(default_log.verb, c.expected);
+        EXPECT_EQ(std::make_pair(default_log.debug, default_log.verb),
+                  std::make_pair(c.expected, c.expected));
         EXPECT_EQ(
             log.has_debug("[ca410DeviceOpen]: log level " + std::to_string(c.expected) + "\n"),
             c.logged);
-        ASSERT_EQ(sim.frames().size(), 1u);
-        EXPECT_EQ(sim.frames()[0].bytes, "IDO,0,1\r");
+        EXPECT_EQ(frames(), strings{"IDO,0,1"});
         EXPECT_EQ(dev->sercom->port_name, port);
         EXPECT_EQ(dev->sercom->is_open, 1);
         EXPECT_EQ(std::string(dev->model, sizeof dev->model), "CA-410" + std::string(10, '\0'));
@@ -75,37 +61,23 @@ TEST_F(protocol_device, OpenSetsTheLevelsSendsTheIdentificationAndFillsOnlyTheMo
         std::memset(rest.model, 0, sizeof rest.model);
         const std::vector<unsigned char> zeros(sizeof rest, 0);
         EXPECT_EQ(std::memcmp(&rest, zeros.data(), sizeof rest), 0);
-        EXPECT_EQ(ca410DeviceRelease(dev), CA_OK);
+        EXPECT_EQ(ca410DeviceRelease(std::exchange(dev, nullptr)), CA_OK);
+        EXPECT_EQ(open_fds_on(port), fds);  // the port is closed again
     }
-}
 
-TEST_F(protocol_device, IdentificationDecidesTheOpen) {
-    const struct {
-        std::function<void(ca410_sim &)> arm;
-        int32_t result;
-    } cases[] = {
-        {[](ca410_sim &s) { s.fault_error_next(10, 1); }, CA_E_OPEN},
-        // The scripted probe refuses this answer; the open takes it.
-        {[](ca410_sim &s) { s.set_identity_answer("OK00,CA-410,"); }, CA_OK},
-    };
-    for (const auto &c : cases) {
-        c.arm(sim);
-        ca410_dev sentinel{};
-        ca410_dev *slot = &sentinel;
-        const int fds_before = open_fds_on(port);
-        log_capture log(0);
-        EXPECT_EQ(ca410DeviceOpen(&slot, port.c_str(), 0), c.result);
-        if (c.result == CA_OK) {
-            EXPECT_STREQ(slot->model, "CA-410");
-            ca410DeviceRelease(slot);
-            continue;
-        }
-        EXPECT_TRUE(log.has_error("[ca410_dev_create]: ser_com_write_read_ex " + port + " err\n"))
-            << log.error_text();
-        EXPECT_EQ(log.errors().back(), "[ca410DeviceOpen]: ca410_dev_create err\n");
-        EXPECT_EQ(slot, &sentinel);
-        EXPECT_EQ(open_fds_on(port), fds_before);
-    }
+    sim->fault_error_next(10, 1);
+    ca410_dev sentinel{};
+    ca410_dev *slot = &sentinel;
+    log_capture log(0);
+    EXPECT_EQ(ca410DeviceOpen(&slot, port.c_str(), 0), CA_E_OPEN);
+    EXPECT_TRUE(log.has_error("[ca410_dev_create]: ser_com_write_read_ex " + port + " err\n"));
+    EXPECT_EQ(log.errors().back(), "[ca410DeviceOpen]: ca410_dev_create err\n");
+    EXPECT_EQ(slot, &sentinel);
+    EXPECT_EQ(open_fds_on(port), fds);
+    // The scripted probe refuses this answer; the open takes it.
+    sim->set_identity_answer("OK00,CA-410,");
+    ASSERT_EQ(ca410DeviceOpen(&dev, port.c_str(), 0), CA_OK);
+    EXPECT_STREQ(dev->model, "CA-410");
 }
 
 TEST(protocol_device_args, NullSlotOrPortGives37AndNullReleaseIsSilent) {
@@ -114,18 +86,14 @@ TEST(protocol_device_args, NullSlotOrPortGives37AndNullReleaseIsSilent) {
     EXPECT_EQ(ca410DeviceOpen(nullptr, "COM1", 0), CA_E_ARGS);
     EXPECT_EQ(ca410DeviceOpen(&slot, nullptr, 0), CA_E_ARGS);
     EXPECT_EQ(slot, nullptr);
-    EXPECT_EQ(log.errors(), strings(2, "[ca410DeviceOpen]: invalid args\n"));
     EXPECT_EQ(ca410DeviceRelease(nullptr), CA_OK);
-    EXPECT_EQ(log.errors().size(), 2u);
+    EXPECT_EQ(log.errors(), strings(2, "[ca410DeviceOpen]: invalid args\n"));
     EXPECT_TRUE(log.debug().empty());
 }
 
 TEST_F(protocol_device, ReleaseFreesAThreeEntryListAndClosesThePort) {
-    const int fds_before = open_fds_on(port);
-    ASSERT_GE(fds_before, 0);
-    ca410_dev *dev = nullptr;
-    ASSERT_EQ(ca410DeviceOpen(&dev, port.c_str(), 0), CA_OK);
-    EXPECT_EQ(open_fds_on(port), fds_before + 1);  // the count sees the handle's port
+    const int fds = open_fds_on(sim->port_path());
+    ASSERT_GT(fds, 0);  // the count sees the handle's port
     for (int ch = 3; ch >= 1; --ch) {
         auto *e = static_cast<ca410_callist_entry *>(std::calloc(1, sizeof(ca410_callist_entry)));
         ASSERT_NE(e, nullptr);
@@ -135,10 +103,10 @@ TEST_F(protocol_device, ReleaseFreesAThreeEntryListAndClosesThePort) {
     }
     dev->calfile_num = 3;
     log_capture log(7);
-    EXPECT_EQ(ca410DeviceRelease(dev), CA_OK);
+    EXPECT_EQ(ca410DeviceRelease(std::exchange(dev, nullptr)), CA_OK);
     EXPECT_TRUE(log.has_debug("[ca410_dev_release]: free 3 calist\n"));
     EXPECT_EQ(log.debug().back(), "[ca410_dev_release] done\n");
-    EXPECT_EQ(open_fds_on(port), fds_before);
+    EXPECT_EQ(open_fds_on(sim->port_path()), fds - 1);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -31,26 +30,11 @@ strings init_frames(bool with_external_sync) {
     return f;
 }
 
-// --- initialisation and identity ---------------------------------------------
-
-TEST_F(operations, InitInExternalSyncReadsItsFrequencyAndFillsTheHandle) {
+// In external sync mode the initialisation reads the sync frequency too.
+TEST_F(operations, DeviceInfoInitialisesLazilyThenSendsNothing) {
     sim_options o;
     o.settings.sync_mode = 2;
     start(o);
-    log_capture log(0);
-    ASSERT_EQ(ca410DeviceInit(dev), CA_OK);
-    EXPECT_EQ(frames(), init_frames(true));
-    EXPECT_TRUE(log.errors().empty());
-    EXPECT_EQ(dev->init, 1);
-    EXPECT_STREQ(dev->name, "CA-410 SIM");
-    EXPECT_STREQ(dev->vn, "1.21.0004");
-    EXPECT_STREQ(dev->sn, "41000001");
-    EXPECT_EQ(std::make_tuple(dev->sync_mode, dev->zero_calibration_status, dev->display_mode,
-                              dev->color_range, dev->manual_mode_measure_time, dev->internal_freq),
-              std::make_tuple(2, 2, 7, 6, 100.0, 60.0));
-}
-
-TEST_F(operations, DeviceInfoInitialisesLazilyThenSendsNothing) {
     log_capture log(0);
     ca410_dev_info info;
     std::memset(&info, 'x', sizeof info);
@@ -67,16 +51,17 @@ TEST_F(operations, DeviceInfoInitialisesLazilyThenSendsNothing) {
     sim->clear_frames();
     log.clear();
     ASSERT_EQ(ca410GetDeviceInfo(dev, &info), CA_OK);
-    EXPECT_EQ(frames(), init_frames(false));
-    EXPECT_TRUE(
-        log.has_error("[ca410_get_config]: External Frequent need 2(Sync Mode), current = [3]\n"));
+    EXPECT_EQ(frames(), init_frames(true));
+    EXPECT_TRUE(log.errors().empty());
     EXPECT_EQ(dev->init, 1);
+    EXPECT_EQ(std::make_tuple(dev->sync_mode, dev->zero_calibration_status, dev->display_mode,
+                              dev->color_range, dev->manual_mode_measure_time, dev->internal_freq),
+              std::make_tuple(2, 2, 7, 6, 100.0, 60.0));
     // The text and NULs up to 16 bytes; the caller's bytes beyond stay.
     const std::string tail(16, 'x');
     EXPECT_EQ(std::string(info.name, 32), "CA-410 SIM" + std::string(6, '\0') + tail);
     EXPECT_EQ(std::string(info.vn, 32), "1.21.0004" + std::string(7, '\0') + tail);
     EXPECT_EQ(std::string(info.sn, 32), "41000001" + std::string(8, '\0') + tail);
-    sim->clear_frames();
     ASSERT_EQ(ca410GetDeviceInfo(dev, &info), CA_OK);
     EXPECT_TRUE(frames().empty());
 
@@ -113,6 +98,9 @@ TEST_F(operations, InitFailureGivesTheStepsCodeAndKeepsEarlierSteps) {
         EXPECT_STREQ(dev->name, c.sent > 1 ? "CA-410 SIM" : "");
         EXPECT_EQ(dev->zero_calibration_status, c.sent > 4 ? 2 : 0);
         EXPECT_EQ(dev->color_range, c.sent > 19 ? 6 : 0);
+        EXPECT_EQ(log.has_error("[ca410_get_config]: External Frequent need 2(Sync Mode), "
+                                "current = [3]\n"),
+                  c.sent > 4);
     }
 }
 
@@ -125,7 +113,6 @@ TEST_F(operations, IdentityFieldsAreCutAndReplacedWhole) {
         {"OK00,CA-410,P427,NAME", CA_E_RECEIVE, "", "", ""},
         {"OK00,CA-410,P427,ABCDEFGHIJKLMNOPQRST,ABCDEFGHIJKLMNOPQRST,ABCDEFGHIJ", CA_OK,
          "ABCDEFGHIJKLMNO", "ABCDEFGHIJKLM", "ABCDEFGH"},
-        {"OK00,CA-410,P427,AB  ,1.0,SN1", CA_OK, "AB", "1.0", "SN1"},
         {"OK00,CA-410,P427,    ,1.0,SN1", CA_OK, " ", "1.0", "SN1"},
         {"OK00,CA-410,P427,A inner name      ,1.0,SN1", CA_OK, "A inner name", "1.0", "SN1"},
         // An empty field takes no position: with four left there is no serial number.
@@ -134,7 +121,6 @@ TEST_F(operations, IdentityFieldsAreCutAndReplacedWhole) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.answer);
         sim->set_identity_answer(c.answer);
-        sim->clear_frames();
         log_capture log(0);
         EXPECT_EQ(ca410_get_firmware_info(dev), c.result);
         EXPECT_EQ(frames(), strings{"IDO,0,1"});
@@ -147,83 +133,59 @@ TEST_F(operations, IdentityFieldsAreCutAndReplacedWhole) {
     }
 }
 
-// --- settings ----------------------------------------------------------------
-
-constexpr int kAny = -1;
-
-struct set_case {
-    int32_t item, value;
-    const char *text;
-    int32_t result;
-    const char *frame;  // null: nothing sent
-    uint8_t ca410_dev::*field;
-    int expected;         // the field afterwards
-    const char *message;  // the refusal's line, or null
-};
-
-// Channel 5 named with 12 characters goes out with its first 10.
-const set_case kSetCases[] = {
-    {8, 1, nullptr, CA_E_INVALID_COMMAND, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: id=[8]  cmd=[0] [temperature shift] not accessable\n"},
-    {1, 3, "ignored", CA_OK, "SCS,3", &ca410_dev::sync_mode, 3, nullptr},
-    {1, 4, "60", CA_OK, "SCS,4,60", &ca410_dev::sync_mode, 4, nullptr},
-    {15, 5, "123456", CA_OK, "SCS,5,123456", &ca410_dev::sync_mode, 5, nullptr},
-    {1, 4, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [SCS,] invalid args, [(null)], need 1-6 bytes\n"},
-    {9, 4, "", CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [SCS,] invalid args, [], need 1-6 bytes\n"},
-    {10, 5, "1234567", CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [SCS,] invalid args, [1234567], need 1-6 bytes\n"},
-    {1, 6, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [SCS,] invalid args , val = [6], need [0:5]\n"},
-    {3, 5, "ABCDEFGHIJKL", CA_OK, "IDS,01,05,ABCDEFGHIJ", nullptr, kAny, nullptr},
-    {3, 100, "X", CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [IDS,] invalid args, id[100] name[X]\n"},
-    {3, 5, "", CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [IDS,] invalid args, id[5] name[]\n"},
-    {2, 7, nullptr, CA_OK, "MCH,1,7", &ca410_dev::current_channel, 7, nullptr},
-    {2, 100, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [MCH,] invalid num = [100], need [0:99]\n"},
-    {4, 1, nullptr, CA_OK, "LUS,1", &ca410_dev::lum_unit, 1, nullptr},
-    {4, 2, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [LUS,] invalid args, val = [2], need [0:1]\n"},
-    {5, 2, nullptr, CA_OK, "FSC,2", &ca410_dev::measure_speed, 2, nullptr},
-    {6, 1, nullptr, CA_OK, "DPR,1", &ca410_dev::probe_display, 1, nullptr},
-    {6, 10, nullptr, CA_OK, "DPR,10", &ca410_dev::probe_display, 10, nullptr},
-    {6, 0, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [DPR,] invalid args, val = [0] ,need [1:10]\n"},
-    {6, 11, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [DPR,] invalid args, val = [11] ,need [1:10]\n"},
-    {7, 10, nullptr, CA_OK, "OPR,10", &ca410_dev::probe_output, 10, nullptr},
-    {7, 0, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [OPR,] invalid args, val = [0] , need[1:10]\n"},
-    {7, 11, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [OPR,] invalid args, val = [11] , need[1:10]\n"},
-    {11, 1, nullptr, CA_OK, "TMS,1", &ca410_dev::trigger_mode, 1, nullptr},
-    {12, 100, nullptr, CA_OK, "TDS,100", &ca410_dev::trigger_delay, 100, nullptr},
-    {12, 101, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [TDS,] invalid args, val = [101], need [0:100] msec\n"},
-    {14, 1, nullptr, CA_OK, "MMS,1", &ca410_dev::simultaneous_measure, 1, nullptr},
-    // The zero calibration leaves the status as last read (0 on a fresh handle).
-    {13, 5, "x", CA_OK, "ZRC", &ca410_dev::zero_calibration_status, 0, nullptr},
-    // Only the low 8 bits of a value are kept (the instrument is made to accept 300).
-    {0, 300, nullptr, CA_OK, "MDS,300", &ca410_dev::display_mode, 44, nullptr},
-    {-1, 0, nullptr, CA_E_NOT_READY, nullptr, nullptr, kAny, "[ca410_set_istate]: invalide args\n"},
-    {16, 0, nullptr, CA_E_NOT_READY, nullptr, nullptr, kAny, "[ca410_set_istate]: invalide args\n"},
-};
-
 TEST_F(operations, SetOneItem) {
-    sim->fault_answer_for_frame("MDS,300", "OK00");
-    for (const set_case &c : kSetCases) {
-        SCOPED_TRACE("item " + std::to_string(c.item) + " value " + std::to_string(c.value));
-        sim->clear_frames();
-        const ca410_dev before = *dev;
+    const struct {
+        int32_t item, value;
+        const char *text;
+        int32_t result;
+        std::string out;  // the frame sent, or the refusal after "[ca410_set_istate]: "
+        uint8_t ca410_dev::*field = nullptr;  // the one that changes, if any
+        uint8_t expected = 0;
+    } cases[] = {
+        {1, 3, "ignored", CA_OK, "SCS,3", &ca410_dev::sync_mode, 3},
+        {1, 4, "60", CA_OK, "SCS,4,60", &ca410_dev::sync_mode, 4},
+        {15, 5, "123456", CA_OK, "SCS,5,123456", &ca410_dev::sync_mode, 5},
+        {3, 5, "ABCDEFGHIJKL", CA_OK, "IDS,01,05,ABCDEFGHIJ", nullptr, 0},  // the first 10
+        {2, 7, nullptr, CA_OK, "MCH,1,7", &ca410_dev::current_channel, 7},
+        {4, 1, nullptr, CA_OK, "LUS,1", &ca410_dev::lum_unit, 1},
+        {5, 2, nullptr, CA_OK, "FSC,2", &ca410_dev::measure_speed, 2},
+        {6, 1, nullptr, CA_OK, "DPR,1", &ca410_dev::probe_display, 1},
+        {6, 10, nullptr, CA_OK, "DPR,10", &ca410_dev::probe_display, 10},
+        {7, 10, nullptr, CA_OK, "OPR,10", &ca410_dev::probe_output, 10},
+        {11, 1, nullptr, CA_OK, "TMS,1", &ca410_dev::trigger_mode, 1},
+        {12, 100, nullptr, CA_OK, "TDS,100", &ca410_dev::trigger_delay, 100},
+        {14, 1, nullptr, CA_OK, "MMS,1", &ca410_dev::simultaneous_measure, 1},
+        {13, 5, "x", CA_OK, "ZRC", nullptr, 0},  // the status stays as last read
+        {0, 300, nullptr, CA_OK, "MDS,300", &ca410_dev::display_mode, 44},  // the low 8 bits
+        {8, 1, nullptr, CA_E_INVALID_COMMAND, "id=[8]  cmd=[0] [temperature shift] not accessable"},
+        {1, 4, nullptr, CA_E_ARGS, "[SCS,] invalid args, [(null)], need 1-6 bytes"},
+        {9, 4, "", CA_E_ARGS, "[SCS,] invalid args, [], need 1-6 bytes"},
+        {10, 5, "1234567", CA_E_ARGS, "[SCS,] invalid args, [1234567], need 1-6 bytes"},
+        {1, 6, nullptr, CA_E_ARGS, "[SCS,] invalid args , val = [6], need [0:5]"},
+        {3, 100, "X", CA_E_ARGS, "[IDS,] invalid args, id[100] name[X]"},
+        {3, 5, "", CA_E_ARGS, "[IDS,] invalid args, id[5] name[]"},
+        {2, 100, nullptr, CA_E_ARGS, "[MCH,] invalid num = [100], need [0:99]"},
+        {4, 2, nullptr, CA_E_ARGS, "[LUS,] invalid args, val = [2], need [0:1]"},
+        {6, 0, nullptr, CA_E_ARGS, "[DPR,] invalid args, val = [0] ,need [1:10]"},
+        {6, 11, nullptr, CA_E_ARGS, "[DPR,] invalid args, val = [11] ,need [1:10]"},
+        {7, 0, nullptr, CA_E_ARGS, "[OPR,] invalid args, val = [0] , need[1:10]"},
+        {7, 11, nullptr, CA_E_ARGS, "[OPR,] invalid args, val = [11] , need[1:10]"},
+        {12, 101, nullptr, CA_E_ARGS, "[TDS,] invalid args, val = [101], need [0:100] msec"},
+        {-1, 0, nullptr, CA_E_NOT_READY, "invalide args"},
+        {16, 0, nullptr, CA_E_NOT_READY, "invalide args"},
+    };
+    sim->fault_answer_for_frame("MDS,300", "OK00");  // the instrument is made to accept it
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.out);
+        ca410_dev want;
+        std::memcpy(&want, dev, sizeof want);
+        if (c.field) want.*c.field = c.expected;
         log_capture log(0);
         EXPECT_EQ(ca410_set_istate(dev, c.item, c.value, c.text), c.result);
-        EXPECT_EQ(frames(), c.frame ? strings{c.frame} : strings{});
-        EXPECT_EQ(c.field ? dev->*c.field : kAny, c.expected);
-        EXPECT_TRUE(c.result == CA_OK || std::memcmp(&before, dev, sizeof before) == 0);
-        EXPECT_EQ(log.errors(), c.message ? strings{c.message} : strings{});
+        const bool ok = c.result == CA_OK;
+        EXPECT_EQ(frames(), ok ? strings{c.out} : strings{});
+        EXPECT_EQ(log.errors(), ok ? strings{} : strings{"[ca410_set_istate]: " + c.out + "\n"});
+        EXPECT_EQ(std::memcmp(&want, dev, sizeof want), 0);
     }
 }
 
@@ -232,55 +194,60 @@ TEST_F(operations, ReadOneItem) {
         int32_t item;
         const char *answer;  // to "STR,<id>"
         int32_t result;
-        std::function<bool(const ca410_dev &)> holds;  // null: the handle is unchanged
+        uint8_t ca410_dev::*byte;  // the field that changes, if any
+        double ca410_dev::*real;
+        double expected;
     } cases[] = {
-        {7, "OK00,12", CA_OK, [](const ca410_dev &d) { return d.probe_output == 1; }},
-        {2, "OK00,010", CA_OK, [](const ca410_dev &d) { return d.current_channel == 8; }},
-        {13, "OK00,0x2", CA_OK, [](const ca410_dev &d) { return d.zero_calibration_status == 2; }},
-        {5, "OK00,258", CA_OK, [](const ca410_dev &d) { return d.measure_speed == 2; }},
-        {10, "OK00,16.50", CA_OK,
-         [](const ca410_dev &d) { return d.manual_mode_measure_time == 16.5; }},
-        {8, "OK00,-1.25", CA_OK, [](const ca410_dev &d) { return d.temperature_shift == -1.25; }},
-        {9, "OK00,60.00", CA_OK, nullptr},
-        {3, "OK00,NAME", CA_OK, nullptr},
-        {0, "OK00", CA_E_RECEIVE, nullptr},
-        {1, "ER10", CA_E_INVALID_COMMAND, nullptr},
+        {7, "OK00,12", CA_OK, &ca410_dev::probe_output, nullptr, 1},  // one digit only
+        {2, "OK00,010", CA_OK, &ca410_dev::current_channel, nullptr, 8},
+        {13, "OK00,0x2", CA_OK, &ca410_dev::zero_calibration_status, nullptr, 2},
+        {5, "OK00,258", CA_OK, &ca410_dev::measure_speed, nullptr, 2},
+        {10, "OK00,16.50", CA_OK, nullptr, &ca410_dev::manual_mode_measure_time, 16.5},
+        {8, "OK00,-1.25", CA_OK, nullptr, &ca410_dev::temperature_shift, -1.25},
+        {9, "OK00,60.00", CA_OK, nullptr, nullptr, 0},
+        {3, "OK00,NAME", CA_OK, nullptr, nullptr, 0},
+        {0, "OK00", CA_E_RECEIVE, nullptr, nullptr, 0},
+        {1, "ER10", CA_E_INVALID_COMMAND, nullptr, nullptr, 0},
     };
+    log_capture log(0);
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.item);
+        SCOPED_TRACE(c.answer);
         const std::string frame = "STR," + std::to_string(cfgs[c.item].id);
         sim->fault_answer_for_frame(frame, c.answer);
-        sim->clear_frames();
-        const ca410_dev before = *dev;
-        log_capture log(0);
+        ca410_dev want;
+        std::memcpy(&want, dev, sizeof want);
+        if (c.byte) want.*c.byte = static_cast<uint8_t>(c.expected);
+        if (c.real) want.*c.real = c.expected;
         EXPECT_EQ(ca410_get_state(dev, c.item), c.result);
         EXPECT_EQ(frames(), strings{frame});
-        if (c.holds) {
-            EXPECT_TRUE(c.holds(*dev));
-        } else {
-            EXPECT_EQ(std::memcmp(&before, dev, sizeof before), 0);
-        }
-        if (c.result == CA_E_RECEIVE) {
-            EXPECT_EQ(log.errors(), strings{"[ca410_get_state]: STR,0  received invalid data\n"});
-        }
+        EXPECT_EQ(std::memcmp(&want, dev, sizeof want), 0);
     }
-    sim->clear_frames();
-    log_capture log(0);
+    EXPECT_TRUE(log.has_error("[ca410_get_state]: STR,0  received invalid data\n"));
     EXPECT_EQ(ca410_get_state(dev, 16), CA_E_NOT_READY);
     EXPECT_EQ(ca410_get_state(nullptr, 0), CA_E_NOT_READY);
     EXPECT_TRUE(frames().empty());
 }
 
-TEST_F(operations, DeviceStatFailingAtItem5KeepsEarlierItemsAndTheRecord) {
+TEST_F(operations, ExportedSettingsRangesAndReset) {
     sim_options o;
     o.settings.display_mode = 5;
     o.settings.sync_mode = 1;
     o.settings.current_channel = 3;
     o.settings.measure_speed = 2;
     start(o);
-    sim->fault_answer_for_frame("STR,7", "ER10");
-    ca410_dev_stat stat{-1, -1, -1};
     log_capture log(0);
+    EXPECT_EQ(ca410SetMeasureSpeed(dev, 4), CA_E_ARGS);
+    EXPECT_EQ(ca410SetChannel(dev, 100), CA_E_ARGS);
+    EXPECT_EQ(ca410SetChannel(dev, -1), CA_E_ARGS);
+    EXPECT_EQ(ca410SetChannel(nullptr, 5), CA_E_NOT_READY);
+    ca410_dev_stat stat{-1, -1, -1};
+    EXPECT_EQ(ca410GetDeviceStat(dev, nullptr), CA_E_ARGS);
+    EXPECT_EQ(ca410GetDeviceStat(nullptr, &stat), CA_E_GET_CONFIG);
+    EXPECT_EQ(ca410BlackCalibration(nullptr), CA_E_ZERO_CAL);
+    EXPECT_TRUE(frames().empty());
+
+    // A failed read keeps the items before it and leaves the record alone.
+    sim->fault_answer_for_frame("STR,7", "ER10");
     EXPECT_EQ(ca410GetDeviceStat(dev, &stat), CA_E_GET_CONFIG);
     EXPECT_EQ(std::make_tuple(stat.cal_ch, stat.meas_speed, stat.zero_cal),
               std::make_tuple(-1, -1, -1));
@@ -289,43 +256,27 @@ TEST_F(operations, DeviceStatFailingAtItem5KeepsEarlierItemsAndTheRecord) {
               std::make_tuple(5, 1, 3, 0));
     EXPECT_TRUE(log.has_error("[ca410_get_config]: id = [5], [measurement speed] err, 19\n"));
     EXPECT_EQ(log.errors().back(), "[ca410GetDeviceStat]: ca410_get_config err, 0x13\n");
-
     sim->clear_faults();
     ASSERT_EQ(ca410GetDeviceStat(dev, &stat), CA_OK);
     EXPECT_EQ(std::make_tuple(stat.cal_ch, stat.meas_speed, stat.zero_cal),
               std::make_tuple(3, 2, 0));
-    EXPECT_EQ(ca410GetDeviceStat(dev, nullptr), CA_E_ARGS);
-}
 
-TEST_F(operations, ExportedSettersCheckFirstAndMapFailures) {
-    log_capture log(0);
-    EXPECT_EQ(ca410SetMeasureSpeed(dev, 4), CA_E_ARGS);
-    EXPECT_EQ(ca410SetChannel(dev, 100), CA_E_ARGS);
-    EXPECT_EQ(ca410SetChannel(dev, -1), CA_E_ARGS);
-    EXPECT_EQ(ca410SetChannel(nullptr, 5), CA_E_NOT_READY);
-    EXPECT_EQ(ca410GetDeviceStat(nullptr, nullptr), CA_E_ARGS);
-    ca410_dev_stat stat{};
-    EXPECT_EQ(ca410GetDeviceStat(nullptr, &stat), CA_E_GET_CONFIG);
-    EXPECT_EQ(ca410BlackCalibration(nullptr), CA_E_ZERO_CAL);
-    EXPECT_TRUE(frames().empty());
-
+    sim->clear_frames();
     EXPECT_EQ(ca410SetMeasureSpeed(dev, 3), CA_OK);
     EXPECT_EQ(ca410SetChannel(dev, 0), CA_OK);
     EXPECT_EQ(frames(), (strings{"FSC,3", "MCH,1,0"}));
     sim->fault_error_next(21);
     EXPECT_EQ(ca410BlackCalibration(dev), CA_E_ZERO_CAL);
     EXPECT_EQ(log.errors().back(), "[ca410BlackCalibration]: ca410_set_istate err, 0x16\n");
-    // A failed set leaves the handle as it was.
     sim->fault_error_next(10);
     EXPECT_EQ(ca410SetChannel(dev, 9), CA_E_INVALID_COMMAND);
     EXPECT_EQ(dev->current_channel, 0);
+    EXPECT_EQ(frames(), (strings{"ZRC", "MCH,1,9"}));
     EXPECT_EQ(strings(log.errors().end() - 2, log.errors().end()),
               (strings{"[ca410_set_istate]: cmd (MCH,) err, 0x13\n",
                        "[ca410SetChannel]: ca410_set_istate err, 0x13\n"}));
-}
 
-TEST_F(operations, RangesAndReset) {
-    log_capture log(0);
+    // Ranges and reset.
     EXPECT_EQ(ca410_set_reset(dev, 4), CA_E_ARGS);
     EXPECT_EQ(ca410_set_reset(dev, -1), CA_E_ARGS);
     EXPECT_EQ(log.errors().back(), "[ca410_set_reset]:invalid type = [-1], need [0:3]\r");
@@ -357,72 +308,59 @@ TEST_F(operations, RangesAndReset) {
     EXPECT_EQ(ca410DeviceReset(&no_port), CA_E_RESET);
 }
 
-// --- measurement -------------------------------------------------------------
-
-TEST_F(operations, MeasureRefusesBeforeInitialisationAndZeroCalibration) {
-    log_capture log(0);
-    double xyz[3] = {-1, -1, -1};
-    EXPECT_EQ(ca410MeasureXYZ(dev, xyz), CA_E_NOT_READY);
-    EXPECT_EQ(log.errors().back(),
-              "[ca410MeasureXYZ]: dev not init, need zero calibration first\n");
-    EXPECT_EQ(ca410MeasureXYZ(nullptr, xyz), CA_E_NOT_READY);
-    EXPECT_EQ(ca410_measure(dev, 3, nullptr), CA_E_ARGS);
-    EXPECT_EQ(ca410_measure(nullptr, 1, nullptr), CA_E_NOT_READY);
-    init();
-    EXPECT_EQ(ca410MeasureXYZ(dev, nullptr), CA_E_ARGS);
-    dev->zero_calibration_status = 1;
-    EXPECT_EQ(ca410MeasureXYZ(dev, xyz), CA_E_NOT_READY);
-    EXPECT_TRUE(frames().empty());
-    EXPECT_EQ(xyz[0], -1);
-
-    dev->zero_calibration_status = 2;
-    sim->show_xyz(95.05, 100.0, 108.9);
-    ASSERT_EQ(ca410MeasureXYZ(dev, xyz), CA_OK);
-    EXPECT_EQ(ca410_measure(dev, 2, nullptr), CA_OK);
-    EXPECT_EQ(frames(), (strings{"MES,1", "MES,2"}));
-    EXPECT_DOUBLE_EQ(xyz[0], 95.05);
-    EXPECT_DOUBLE_EQ(xyz[1], 100.0);
-    EXPECT_DOUBLE_EQ(xyz[2], 108.9);
-}
-
-TEST_F(operations, MeasureAnswersAndTheOverRangeRetry) {
+TEST_F(operations, MeasureRefusalsAnswersAndTheOverRangeRetry) {
     const struct {
-        std::function<void(ca410_sim &)> arm;
+        const char *answer;    // to "MES,1", or null
+        int error, times;      // else answered "ER<error>" that many times
         int32_t inner, outer;  // ca410_measure, ca410MeasureXYZ
         size_t frames;
         const char *message;  // the last line of ca410_measure, or null
     } cases[] = {
-        {[](ca410_sim &s) { s.fault_answer_for_frame("MES,1", "OK00,P1,7,1.5,2.5,3.5,0.1,0.2"); },
-         CA_OK, CA_OK, 1, nullptr},
-        {[](ca410_sim &s) { s.fault_answer_for_frame("MES,1", "OK00,P1,7,1,2,3,0.1"); }, CA_E_PARSE,
-         CA_E_MEASURE, 1, "[ca410_measure]: parse [P1] err\n"},
-        {[](ca410_sim &s) { s.fault_error_next(22, 1); }, CA_OK, CA_OK, 2, nullptr},
-        {[](ca410_sim &s) { s.fault_error_next(22, 2); }, CA_E_OVER_RANGE, CA_E_MEASURE, 2,
-         "[ca410_measure]: MES cmd err, 0x17\n"},
-        {[](ca410_sim &s) { s.fault_error_next(10, 2); }, CA_E_INVALID_COMMAND, CA_E_MEASURE, 1,
+        {"OK00,P1,7,1.5,2.5,3.5,0.1,0.2", 0, 0, CA_OK, CA_OK, 1, nullptr},
+        {"OK00,P1,7,1,2,3,0.1", 0, 0, CA_E_PARSE, CA_E_MEASURE, 1,
+         "[ca410_measure]: parse [P1] err\n"},
+        {nullptr, 22, 1, CA_OK, CA_OK, 2, nullptr},
+        {nullptr, 22, 2, CA_E_OVER_RANGE, CA_E_MEASURE, 2, "[ca410_measure]: MES cmd err, 0x17\n"},
+        {nullptr, 10, 2, CA_E_INVALID_COMMAND, CA_E_MEASURE, 1,
          "[ca410_measure]: check zero calibration or command error\n"},
     };
-    init();
+    {
+        log_capture log(0);
+        double xyz[3] = {-1, -1, -1};
+        EXPECT_EQ(ca410MeasureXYZ(dev, xyz), CA_E_NOT_READY);
+        EXPECT_EQ(log.errors().back(),
+                  "[ca410MeasureXYZ]: dev not init, need zero calibration first\n");
+        EXPECT_EQ(ca410MeasureXYZ(nullptr, xyz), CA_E_NOT_READY);
+        EXPECT_EQ(ca410_measure(dev, 3, nullptr), CA_E_ARGS);
+        EXPECT_EQ(ca410_measure(nullptr, 1, nullptr), CA_E_NOT_READY);
+        init();
+        EXPECT_EQ(ca410MeasureXYZ(dev, nullptr), CA_E_ARGS);
+        dev->zero_calibration_status = 1;  // as last read
+        EXPECT_EQ(ca410MeasureXYZ(dev, xyz), CA_E_NOT_READY);
+        EXPECT_EQ(xyz[0], -1);
+        dev->zero_calibration_status = 2;
+        sim->show_xyz(95.05, 100.0, 108.9);
+        ASSERT_EQ(ca410MeasureXYZ(dev, xyz), CA_OK);
+        EXPECT_EQ(ca410_measure(dev, 2, nullptr), CA_OK);
+        EXPECT_EQ(frames(), (strings{"MES,1", "MES,2"}));
+        EXPECT_EQ(std::make_tuple(xyz[0], xyz[1], xyz[2]), std::make_tuple(95.05, 100.0, 108.9));
+    }
     sim->show_xyz(10, 20, 30);
     for (const auto &c : cases) {
         for (bool exported : {false, true}) {
             SCOPED_TRACE(std::to_string(c.inner) + (exported ? " ca410MeasureXYZ" : ""));
-            c.arm(*sim);
-            sim->clear_frames();
+            sim->clear_faults();
+            if (c.answer) sim->fault_answer_for_frame("MES,1", c.answer);
+            if (c.error) sim->fault_error_next(c.error, c.times);
             log_capture log(0);
             double xyz[3] = {-1, -1, -1};
             EXPECT_EQ(exported ? ca410MeasureXYZ(dev, xyz) : ca410_measure(dev, 1, xyz),
                       exported ? c.outer : c.inner);
             EXPECT_EQ(frames(), strings(c.frames, "MES,1"));
-            if (c.inner == CA_OK) {
-                EXPECT_EQ(xyz[0], c.frames == 2 ? 10.0 : 1.5);
-            } else {
-                EXPECT_EQ(xyz[0], -1);
-                if (!exported) {
-                    EXPECT_EQ(log.errors().back(), c.message);
-                }
+            EXPECT_EQ(xyz[0], c.inner != CA_OK ? -1 : c.frames == 2 ? 10.0 : 1.5);
+            if (c.message && !exported) {
+                EXPECT_EQ(log.errors().back(), c.message);
             }
-            sim->clear_faults();
         }
     }
 }
