@@ -125,9 +125,10 @@ TEST_F(operations, IdentityFieldsAreCutAndReplacedWhole) {
         EXPECT_STREQ(dev->name, c.name);
         EXPECT_STREQ(dev->vn, c.vn);
         EXPECT_STREQ(dev->sn, c.sn);
-        if (c.result != CA_OK) {
-            EXPECT_EQ(log.errors(), strings{"[ca410_get_firmware_info]: cannot parse response\n"});
-        }
+        EXPECT_EQ(log.errors(),
+                  c.result == CA_OK
+                      ? strings{}
+                      : strings{"[ca410_get_firmware_info]: cannot parse response\n"});
     }
 }
 
