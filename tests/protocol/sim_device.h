@@ -1,5 +1,4 @@
-// A device handle opened on a fresh virtual instrument, with the record of
-// the frames the instrument received after the open.
+// A device handle opened on a fresh virtual instrument.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -32,15 +31,11 @@ class sim_device_test : public ::testing::Test {
         ASSERT_EQ(ca410DeviceInit(dev), CA_OK);
         sim->clear_frames();
     }
-    // Frames received since the open (or the last clear), carriage returns
-    // left out.
-    std::vector<std::string> frames() const {
+    // The frames received since the last call (or the open), carriage returns left out.
+    std::vector<std::string> frames() {
         std::vector<std::string> out;
-        for (const auto &f : sim->frames()) {
-            std::string bytes = f.bytes;
-            if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
-            out.push_back(bytes);
-        }
+        for (const auto &f : sim->frames()) out.push_back(f.bytes.substr(0, f.bytes.find('\r')));
+        sim->clear_frames();
         return out;
     }
 

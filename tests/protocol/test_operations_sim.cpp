@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ca410.h"
@@ -16,346 +16,248 @@
 namespace {
 
 using strings = std::vector<std::string>;
+using operations = sim_device_test;
 
 // What a successful initialisation sends after the open, with the external
 // sync frequency (STR,16) read or skipped.
 strings init_frames(bool with_external_sync) {
-    strings f = {"IDO,0,1", "RST,0,2", "ZRC"};
-    for (int id : {0, 1, 3, 4, 6, 7, 11, 12, 15, 16, 17, 18, 19, 23, 26, 28}) {
-        if (id == 16 && !with_external_sync) continue;
-        f.push_back("STR," + std::to_string(id));
-    }
-    f.push_back("RGR,0,0");
-    f.push_back("MDS,7");
+    strings f = {"IDO,0,1", "RST,0,2", "ZRC",    "STR,0",  "STR,1",  "STR,3",   "STR,4",
+                 "STR,6",   "STR,7",   "STR,11", "STR,12", "STR,15", "STR,16",  "STR,17",
+                 "STR,18",  "STR,19",  "STR,23", "STR,26", "STR,28", "RGR,0,0", "MDS,7"};
+    if (!with_external_sync) f.erase(f.begin() + 12);
     return f;
 }
 
-using operations = sim_device_test;
-
-// --- initialisation ----------------------------------------------------------
-
-class init_sync : public operations, public ::testing::WithParamInterface<int> {};
-
-TEST_P(init_sync, SendsTheSequenceAndFillsTheHandle) {
-    const int sync = GetParam();
+// In external sync mode the initialisation reads the sync frequency too.
+TEST_F(operations, DeviceInfoInitialisesLazilyThenSendsNothing) {
     sim_options o;
-    o.settings.sync_mode = sync;
+    o.settings.sync_mode = 2;
     start(o);
     log_capture log(0);
-    ASSERT_EQ(ca410DeviceInit(dev), CA_OK);
-    EXPECT_EQ(frames(), init_frames(sync == 2));
-    EXPECT_EQ(log.has_error("[ca410_get_config]: External Frequent need 2(Sync Mode), current = [" +
-                            std::to_string(sync) + "]\n"),
-              sync != 2);
-    EXPECT_EQ(dev->init, 1);
-    EXPECT_STREQ(dev->name, "CA-410 SIM");
-    EXPECT_STREQ(dev->vn, "1.21.0004");
-    EXPECT_STREQ(dev->sn, "41000001");
-    EXPECT_EQ(dev->sync_mode, sync);
-    EXPECT_EQ(dev->zero_calibration_status, 2);
-    EXPECT_EQ(dev->display_mode, 7);
-    EXPECT_EQ(dev->color_range, 6);
-    EXPECT_EQ(dev->manual_mode_measure_time, 100.0);
-    EXPECT_EQ(dev->internal_freq, 60.0);
-}
-
-INSTANTIATE_TEST_SUITE_P(modes, init_sync, ::testing::Values(2, 0));
-
-struct init_failure {
-    const char *head;  // every frame of it answers ER10
-    int32_t result;
-    const char *message;
-};
-
-class init_step_fails : public operations, public ::testing::WithParamInterface<init_failure> {};
-
-TEST_P(init_step_fails, ReturnsTheStepCodeAndKeepsEarlierSteps) {
-    const init_failure &c = GetParam();
-    sim->fault_error_for_head(c.head, 10);
-    log_capture log(0);
-    EXPECT_EQ(ca410DeviceInit(dev), c.result);
-    EXPECT_TRUE(log.has_error(c.message)) << log.error_text();
-    EXPECT_EQ(dev->init, 0);
-
-    const strings sent = frames();
-    ASSERT_FALSE(sent.empty());
-    EXPECT_EQ(sent.back().rfind(c.head, 0), 0u) << "the failing step's frame ends the run";
-    const strings expected = init_frames(false);
-    EXPECT_EQ(sent, strings(expected.begin(), expected.begin() + static_cast<long>(sent.size())));
-    // What the steps before the failure wrote stays.
-    const bool identity_read = std::strcmp(c.head, "IDO,") != 0;
-    EXPECT_STREQ(dev->name, identity_read ? "CA-410 SIM" : "");
-    const bool settings_read = c.result == CA_E_GET_RANGE || c.result == CA_E_DISPLAY_MODE;
-    EXPECT_EQ(dev->zero_calibration_status, settings_read ? 2 : 0);
-    EXPECT_EQ(dev->color_range, c.result == CA_E_DISPLAY_MODE ? 6 : 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    steps, init_step_fails,
-    ::testing::Values(
-        init_failure{"IDO,", CA_E_FIRMWARE, "[ca410DeviceInit]: get firmware err, 0x13\n"},
-        init_failure{"RST,", CA_E_RESET, "[ca410DevoceInit]: reset measure setting err, 0x13\n"},
-        init_failure{"ZRC", CA_E_ZERO_CAL, "[ca410DeviceInit]: zero calibration err, 0x13\n"},
-        init_failure{"STR,", CA_E_GET_CONFIG, "[ca410DeviceInit]: get configure err, 0x13\n"},
-        init_failure{"RGR,", CA_E_GET_RANGE, "[ca410DeviceInit]: get color range err, 0x13\n"},
-        init_failure{"MDS,", CA_E_DISPLAY_MODE, "[ca410DeviceInit]: set display mode err, 0x13\n"}),
-    [](const auto &info) { return std::to_string(info.param.result); });
-
-TEST_F(operations, InitStaysSetAfterALaterFailedInitialisation) {
-    init();
-    sim->fault_error_for_head("MDS,", 10);
-    log_capture log(0);
-    EXPECT_EQ(ca410DeviceInit(dev), CA_E_DISPLAY_MODE);
-    EXPECT_EQ(dev->init, 1);
-}
-
-// --- identity ----------------------------------------------------------------
-
-struct identity_case {
-    const char *answer;
-    int32_t result;
-    const char *name, *vn, *sn;  // afterwards (the open leaves them empty)
-};
-
-class identity : public operations, public ::testing::WithParamInterface<identity_case> {};
-
-TEST_P(identity, KeepsTheFieldsAsCut) {
-    const identity_case &c = GetParam();
-    sim->set_identity_answer(c.answer);
-    log_capture log(0);
-    EXPECT_EQ(ca410_get_firmware_info(dev), c.result);
-    EXPECT_EQ(frames(), strings{"IDO,0,1"});
-    EXPECT_STREQ(dev->name, c.name);
-    EXPECT_STREQ(dev->vn, c.vn);
-    EXPECT_STREQ(dev->sn, c.sn);
-    if (c.result == CA_E_RECEIVE) {
-        EXPECT_EQ(log.errors(), strings{"[ca410_get_firmware_info]: cannot parse response\n"});
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    answers, identity,
-    ::testing::Values(identity_case{"OK00,CA-410,P427,NAME", CA_E_RECEIVE, "", "", ""},
-                      identity_case{"OK00,CA-410,P427,AB  ,1.0,SN1", CA_OK, "AB", "1.0", "SN1"},
-                      identity_case{"OK00,CA-410,P427,    ,1.0,SN1", CA_OK, " ", "1.0", "SN1"},
-                      identity_case{"OK00,CA-410,P427,A inner name      ,1.0,SN1", CA_OK,
-                                    "A inner name", "1.0", "SN1"},
-                      identity_case{
-                          "OK00,CA-410,P427,ABCDEFGHIJKLMNOPQRST,ABCDEFGHIJKLMNOPQRST,ABCDEFGHIJ",
-                          CA_OK, "ABCDEFGHIJKLMNO", "ABCDEFGHIJKLM", "ABCDEFGH"},
-                      // An empty field takes no position: the fields after it move up, and
-                      // with only four left there is no serial number.
-                      identity_case{"OK00,CA-410,P427,,NAME,1.0", CA_OK, "NAME", "1.0", ""}));
-
-TEST_F(operations, DeviceInfoInitialisesLazilyThenSendsNothing) {
     ca410_dev_info info;
     std::memset(&info, 'x', sizeof info);
-    ASSERT_EQ(ca410GetDeviceInfo(dev, &info), CA_OK);
-    EXPECT_EQ(frames(), init_frames(false));
-    EXPECT_EQ(dev->init, 1);
-    // The text and NULs up to 16 bytes; the caller's bytes beyond stay.
-    EXPECT_EQ(std::string(info.name, 32),
-              "CA-410 SIM" + std::string(6, '\0') + std::string(16, 'x'));
-    EXPECT_EQ(std::string(info.vn, 32), "1.21.0004" + std::string(7, '\0') + std::string(16, 'x'));
-    EXPECT_EQ(std::string(info.sn, 32), "41000001" + std::string(8, '\0') + std::string(16, 'x'));
-
-    sim->clear_frames();
-    ASSERT_EQ(ca410GetDeviceInfo(dev, &info), CA_OK);
-    EXPECT_TRUE(frames().empty());
-}
-
-TEST_F(operations, DeviceInfoRefusesNullsAndPassesAFailedInitOn) {
-    log_capture log(0);
-    ca410_dev_info info{};
     EXPECT_EQ(ca410GetDeviceInfo(nullptr, &info), CA_E_NOT_READY);
     EXPECT_EQ(ca410GetDeviceInfo(dev, nullptr), CA_E_ARGS);
+    EXPECT_EQ(log.errors(), strings(2, "[ca410GetDeviceInfo]: invalid args\n"));
     EXPECT_TRUE(frames().empty());
     sim->fault_error_for_head("ZRC", 21);
-    std::memset(&info, 'x', sizeof info);
     EXPECT_EQ(ca410GetDeviceInfo(dev, &info), CA_E_ZERO_CAL);
     EXPECT_EQ(info.name[0], 'x');
-    EXPECT_TRUE(log.has_error("[ca410GetDeviceInfo]: init err, 0x2a\n"));
+    EXPECT_EQ(log.errors().back(), "[ca410GetDeviceInfo]: init err, 0x2a\n");
+
+    sim->clear_faults();
+    sim->clear_frames();
+    log.clear();
+    ASSERT_EQ(ca410GetDeviceInfo(dev, &info), CA_OK);
+    EXPECT_EQ(frames(), init_frames(true));
+    EXPECT_TRUE(log.errors().empty());
+    EXPECT_EQ(dev->init, 1);
+    EXPECT_EQ(std::make_tuple(dev->sync_mode, dev->zero_calibration_status, dev->display_mode,
+                              dev->color_range, dev->manual_mode_measure_time, dev->internal_freq),
+              std::make_tuple(2, 2, 7, 6, 100.0, 60.0));
+    // The text and NULs up to 16 bytes; the caller's bytes beyond stay.
+    const std::string tail(16, 'x');
+    EXPECT_EQ(std::string(info.name, 32), "CA-410 SIM" + std::string(6, '\0') + tail);
+    EXPECT_EQ(std::string(info.vn, 32), "1.21.0004" + std::string(7, '\0') + tail);
+    EXPECT_EQ(std::string(info.sn, 32), "41000001" + std::string(8, '\0') + tail);
+    ASSERT_EQ(ca410GetDeviceInfo(dev, &info), CA_OK);
+    EXPECT_TRUE(frames().empty());
+
+    sim->fault_error_for_head("MDS,", 10);
+    EXPECT_EQ(ca410DeviceInit(dev), CA_E_DISPLAY_MODE);
+    EXPECT_EQ(dev->init, 1);  // a later failure never clears it
 }
 
-// --- settings ----------------------------------------------------------------
+TEST_F(operations, InitFailureGivesTheStepsCodeAndKeepsEarlierSteps) {
+    const struct {
+        const char *head;  // every frame of it answers ER10
+        int32_t result;
+        size_t sent;  // frames up to the failing one
+        const char *message;
+    } cases[] = {
+        {"IDO,", CA_E_FIRMWARE, 1, "[ca410DeviceInit]: get firmware err, 0x13\n"},
+        {"RST,", CA_E_RESET, 2, "[ca410DevoceInit]: reset measure setting err, 0x13\n"},
+        {"ZRC", CA_E_ZERO_CAL, 3, "[ca410DeviceInit]: zero calibration err, 0x13\n"},
+        {"STR,", CA_E_GET_CONFIG, 4, "[ca410DeviceInit]: get configure err, 0x13\n"},
+        {"RGR,", CA_E_GET_RANGE, 19, "[ca410DeviceInit]: get color range err, 0x13\n"},
+        {"MDS,", CA_E_DISPLAY_MODE, 20, "[ca410DeviceInit]: set display mode err, 0x13\n"},
+    };
+    const strings all = init_frames(false);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.head);
+        if (c.sent > 1) start();
+        sim->fault_error_for_head(c.head, 10);
+        log_capture log(0);
+        EXPECT_EQ(ca410DeviceInit(dev), c.result);
+        EXPECT_TRUE(log.has_error(c.message)) << log.error_text();
+        EXPECT_EQ(dev->init, 0);
+        EXPECT_EQ(frames(), strings(all.begin(), all.begin() + static_cast<long>(c.sent)));
+        // What the steps before the failure wrote stays.
+        EXPECT_STREQ(dev->name, c.sent > 1 ? "CA-410 SIM" : "");
+        EXPECT_EQ(dev->zero_calibration_status, c.sent > 4 ? 2 : 0);
+        EXPECT_EQ(dev->color_range, c.sent > 19 ? 6 : 0);
+        EXPECT_EQ(log.has_error("[ca410_get_config]: External Frequent need 2(Sync Mode), "
+                                "current = [3]\n"),
+                  c.sent > 4);
+    }
+}
 
-constexpr int kAny = -1;
-
-struct set_case {
-    int32_t item, value;
-    const char *text;
-    int32_t result;
-    const char *frame;  // null: nothing sent
-    uint8_t ca410_dev::*field;
-    int expected;         // the field afterwards
-    const char *message;  // the refusal's line, or null
-};
-
-// Channel 5 named with 12 characters goes out with its first 10.
-const set_case kSetCases[] = {
-    {8, 1, nullptr, CA_E_INVALID_COMMAND, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: id=[8]  cmd=[0] [temperature shift] not accessable\n"},
-    {1, 3, "ignored", CA_OK, "SCS,3", &ca410_dev::sync_mode, 3, nullptr},
-    {1, 4, "60", CA_OK, "SCS,4,60", &ca410_dev::sync_mode, 4, nullptr},
-    {15, 5, "123456", CA_OK, "SCS,5,123456", &ca410_dev::sync_mode, 5, nullptr},
-    {1, 4, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [SCS,] invalid args, [(null)], need 1-6 bytes\n"},
-    {9, 4, "", CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [SCS,] invalid args, [], need 1-6 bytes\n"},
-    {10, 5, "1234567", CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [SCS,] invalid args, [1234567], need 1-6 bytes\n"},
-    {1, 6, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [SCS,] invalid args , val = [6], need [0:5]\n"},
-    {3, 5, "ABCDEFGHIJKL", CA_OK, "IDS,01,05,ABCDEFGHIJ", nullptr, kAny, nullptr},
-    {3, 100, "X", CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [IDS,] invalid args, id[100] name[X]\n"},
-    {3, 5, "", CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [IDS,] invalid args, id[5] name[]\n"},
-    {2, 7, nullptr, CA_OK, "MCH,1,7", &ca410_dev::current_channel, 7, nullptr},
-    {2, 100, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [MCH,] invalid num = [100], need [0:99]\n"},
-    {4, 1, nullptr, CA_OK, "LUS,1", &ca410_dev::lum_unit, 1, nullptr},
-    {4, 2, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [LUS,] invalid args, val = [2], need [0:1]\n"},
-    {5, 2, nullptr, CA_OK, "FSC,2", &ca410_dev::measure_speed, 2, nullptr},
-    {6, 1, nullptr, CA_OK, "DPR,1", &ca410_dev::probe_display, 1, nullptr},
-    {6, 10, nullptr, CA_OK, "DPR,10", &ca410_dev::probe_display, 10, nullptr},
-    {6, 0, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [DPR,] invalid args, val = [0] ,need [1:10]\n"},
-    {6, 11, nullptr, CA_E_ARGS, nullptr, nullptr, kAny, nullptr},
-    {7, 10, nullptr, CA_OK, "OPR,10", &ca410_dev::probe_output, 10, nullptr},
-    {7, 0, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [OPR,] invalid args, val = [0] , need[1:10]\n"},
-    {7, 11, nullptr, CA_E_ARGS, nullptr, nullptr, kAny, nullptr},
-    {11, 1, nullptr, CA_OK, "TMS,1", &ca410_dev::trigger_mode, 1, nullptr},
-    {12, 100, nullptr, CA_OK, "TDS,100", &ca410_dev::trigger_delay, 100, nullptr},
-    {12, 101, nullptr, CA_E_ARGS, nullptr, nullptr, kAny,
-     "[ca410_set_istate]: [TDS,] invalid args, val = [101], need [0:100] msec\n"},
-    {14, 1, nullptr, CA_OK, "MMS,1", &ca410_dev::simultaneous_measure, 1, nullptr},
-    // The zero calibration leaves the status as last read (0 on a fresh handle).
-    {13, 5, "x", CA_OK, "ZRC", &ca410_dev::zero_calibration_status, 0, nullptr},
-    // Only the low 8 bits of a value are kept (the instrument is made to accept 300).
-    {0, 300, nullptr, CA_OK, "MDS,300", &ca410_dev::display_mode, 44, nullptr},
-    {-1, 0, nullptr, CA_E_NOT_READY, nullptr, nullptr, kAny, "[ca410_set_istate]: invalide args\n"},
-    {16, 0, nullptr, CA_E_NOT_READY, nullptr, nullptr, kAny, "[ca410_set_istate]: invalide args\n"},
-};
+TEST_F(operations, IdentityFieldsAreCutAndReplacedWhole) {
+    const struct {
+        const char *answer;
+        int32_t result;
+        const char *name, *vn, *sn;  // afterwards
+    } cases[] = {
+        {"OK00,CA-410,P427,NAME", CA_E_RECEIVE, "", "", ""},
+        {"OK00,CA-410,P427,ABCDEFGHIJKLMNOPQRST,ABCDEFGHIJKLMNOPQRST,ABCDEFGHIJ", CA_OK,
+         "ABCDEFGHIJKLMNO", "ABCDEFGHIJKLM", "ABCDEFGH"},
+        {"OK00,CA-410,P427,    ,1.0,SN1", CA_OK, " ", "1.0", "SN1"},
+        {"OK00,CA-410,P427,A inner name      ,1.0,SN1", CA_OK, "A inner name", "1.0", "SN1"},
+        // An empty field takes no position: with four left there is no serial number.
+        {"OK00,CA-410,P427,,NAME,1.0", CA_OK, "NAME", "1.0", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.answer);
+        sim->set_identity_answer(c.answer);
+        log_capture log(0);
+        EXPECT_EQ(ca410_get_firmware_info(dev), c.result);
+        EXPECT_EQ(frames(), strings{"IDO,0,1"});
+        EXPECT_STREQ(dev->name, c.name);
+        EXPECT_STREQ(dev->vn, c.vn);
+        EXPECT_STREQ(dev->sn, c.sn);
+        EXPECT_EQ(log.errors(),
+                  c.result == CA_OK
+                      ? strings{}
+                      : strings{"[ca410_get_firmware_info]: cannot parse response\n"});
+    }
+}
 
 TEST_F(operations, SetOneItem) {
-    sim->fault_answer_for_frame("MDS,300", "OK00");
-    for (const set_case &c : kSetCases) {
-        SCOPED_TRACE("item " + std::to_string(c.item) + " value " + std::to_string(c.value));
-        sim->clear_frames();
-        const ca410_dev before = *dev;
+    const struct {
+        int32_t item, value;
+        const char *text;
+        int32_t result;
+        std::string out;  // the frame sent, or the refusal after "[ca410_set_istate]: "
+        uint8_t ca410_dev::*field = nullptr;  // the one that changes, if any
+        uint8_t expected = 0;
+    } cases[] = {
+        {1, 3, "ignored", CA_OK, "SCS,3", &ca410_dev::sync_mode, 3},
+        {1, 4, "60", CA_OK, "SCS,4,60", &ca410_dev::sync_mode, 4},
+        {15, 5, "123456", CA_OK, "SCS,5,123456", &ca410_dev::sync_mode, 5},
+        {3, 5, "ABCDEFGHIJKL", CA_OK, "IDS,01,05,ABCDEFGHIJ", nullptr, 0},  // the first 10
+        {2, 7, nullptr, CA_OK, "MCH,1,7", &ca410_dev::current_channel, 7},
+        {4, 1, nullptr, CA_OK, "LUS,1", &ca410_dev::lum_unit, 1},
+        {5, 2, nullptr, CA_OK, "FSC,2", &ca410_dev::measure_speed, 2},
+        {6, 1, nullptr, CA_OK, "DPR,1", &ca410_dev::probe_display, 1},
+        {6, 10, nullptr, CA_OK, "DPR,10", &ca410_dev::probe_display, 10},
+        {7, 10, nullptr, CA_OK, "OPR,10", &ca410_dev::probe_output, 10},
+        {11, 1, nullptr, CA_OK, "TMS,1", &ca410_dev::trigger_mode, 1},
+        {12, 100, nullptr, CA_OK, "TDS,100", &ca410_dev::trigger_delay, 100},
+        {14, 1, nullptr, CA_OK, "MMS,1", &ca410_dev::simultaneous_measure, 1},
+        {13, 5, "x", CA_OK, "ZRC", nullptr, 0},  // the status stays as last read
+        {0, 300, nullptr, CA_OK, "MDS,300", &ca410_dev::display_mode, 44},  // the low 8 bits
+        {8, 1, nullptr, CA_E_INVALID_COMMAND, "id=[8]  cmd=[0] [temperature shift] not accessable"},
+        {1, 4, nullptr, CA_E_ARGS, "[SCS,] invalid args, [(null)], need 1-6 bytes"},
+        {9, 4, "", CA_E_ARGS, "[SCS,] invalid args, [], need 1-6 bytes"},
+        {10, 5, "1234567", CA_E_ARGS, "[SCS,] invalid args, [1234567], need 1-6 bytes"},
+        {1, 6, nullptr, CA_E_ARGS, "[SCS,] invalid args , val = [6], need [0:5]"},
+        {3, 100, "X", CA_E_ARGS, "[IDS,] invalid args, id[100] name[X]"},
+        {3, 5, "", CA_E_ARGS, "[IDS,] invalid args, id[5] name[]"},
+        {2, 100, nullptr, CA_E_ARGS, "[MCH,] invalid num = [100], need [0:99]"},
+        {4, 2, nullptr, CA_E_ARGS, "[LUS,] invalid args, val = [2], need [0:1]"},
+        {6, 0, nullptr, CA_E_ARGS, "[DPR,] invalid args, val = [0] ,need [1:10]"},
+        {7, 0, nullptr, CA_E_ARGS, "[OPR,] invalid args, val = [0] , need[1:10]"},
+        {12, 101, nullptr, CA_E_ARGS, "[TDS,] invalid args, val = [101], need [0:100] msec"},
+        {-1, 0, nullptr, CA_E_NOT_READY, "invalide args"},
+        {16, 0, nullptr, CA_E_NOT_READY, "invalide args"},
+    };
+    sim->fault_answer_for_frame("MDS,300", "OK00");  // the instrument is made to accept it
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.out);
+        ca410_dev want;
+        std::memcpy(&want, dev, sizeof want);
+        if (c.field) want.*c.field = c.expected;
         log_capture log(0);
         EXPECT_EQ(ca410_set_istate(dev, c.item, c.value, c.text), c.result);
-        EXPECT_EQ(frames(), c.frame ? strings{c.frame} : strings{});
-        if (c.field) {
-            EXPECT_EQ(dev->*c.field, c.expected);
-        }
-        if (c.result != CA_OK) {
-            EXPECT_EQ(std::memcmp(&before, dev, sizeof before), 0);
-        }
-        if (c.message) {
-            EXPECT_EQ(log.errors(), strings{c.message});
-        }
+        const bool ok = c.result == CA_OK;
+        EXPECT_EQ(frames(), ok ? strings{c.out} : strings{});
+        EXPECT_EQ(log.errors(), ok ? strings{} : strings{"[ca410_set_istate]: " + c.out + "\n"});
+        EXPECT_EQ(std::memcmp(&want, dev, sizeof want), 0);
     }
 }
-
-TEST_F(operations, FailedSetLeavesTheHandle) {
-    sim->fault_error_next(10);
-    log_capture log(0);
-    EXPECT_EQ(ca410_set_istate(dev, 5, 3, nullptr), CA_E_INVALID_COMMAND);
-    EXPECT_EQ(dev->measure_speed, 0);
-    EXPECT_TRUE(log.has_error("[ca410_set_istate]: cmd (FSC,) err, 0x13\n"));
-}
-
-struct read_case {
-    int32_t item;
-    const char *answer;  // to "STR,<id>"
-    int32_t result;
-    std::function<bool(const ca410_dev &)> holds;  // null: the handle is unchanged
-};
 
 TEST_F(operations, ReadOneItem) {
-    const read_case cases[] = {
-        {7, "OK00,12", CA_OK, [](const ca410_dev &d) { return d.probe_output == 1; }},
-        {2, "OK00,010", CA_OK, [](const ca410_dev &d) { return d.current_channel == 8; }},
-        {13, "OK00,0x2", CA_OK, [](const ca410_dev &d) { return d.zero_calibration_status == 2; }},
-        {5, "OK00,258", CA_OK, [](const ca410_dev &d) { return d.measure_speed == 2; }},
-        {10, "OK00,16.50", CA_OK,
-         [](const ca410_dev &d) { return d.manual_mode_measure_time == 16.5; }},
-        {8, "OK00,-1.25", CA_OK, [](const ca410_dev &d) { return d.temperature_shift == -1.25; }},
-        {9, "OK00,60.00", CA_OK, nullptr},
-        {3, "OK00,NAME", CA_OK, nullptr},
-        {0, "OK00", CA_E_RECEIVE, nullptr},
-        {1, "ER10", CA_E_INVALID_COMMAND, nullptr},
+    const struct {
+        int32_t item;
+        const char *answer;  // to "STR,<id>"
+        int32_t result;
+        uint8_t ca410_dev::*byte;  // the field that changes, if any
+        double ca410_dev::*real;
+        double expected;
+    } cases[] = {
+        {7, "OK00,12", CA_OK, &ca410_dev::probe_output, nullptr, 1},  // one digit only
+        {2, "OK00,010", CA_OK, &ca410_dev::current_channel, nullptr, 8},
+        {13, "OK00,0x2", CA_OK, &ca410_dev::zero_calibration_status, nullptr, 2},
+        {5, "OK00,258", CA_OK, &ca410_dev::measure_speed, nullptr, 2},
+        {10, "OK00,16.50", CA_OK, nullptr, &ca410_dev::manual_mode_measure_time, 16.5},
+        {8, "OK00,-1.25", CA_OK, nullptr, &ca410_dev::temperature_shift, -1.25},
+        {3, "OK00,NAME", CA_OK, nullptr, nullptr, 0},
+        {0, "OK00", CA_E_RECEIVE, nullptr, nullptr, 0},
+        {1, "ER10", CA_E_INVALID_COMMAND, nullptr, nullptr, 0},
     };
-    for (const read_case &c : cases) {
-        SCOPED_TRACE(c.item);
+    log_capture log(0);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.answer);
         const std::string frame = "STR," + std::to_string(cfgs[c.item].id);
         sim->fault_answer_for_frame(frame, c.answer);
-        sim->clear_frames();
-        const ca410_dev before = *dev;
-        log_capture log(0);
+        ca410_dev want;
+        std::memcpy(&want, dev, sizeof want);
+        if (c.byte) want.*c.byte = static_cast<uint8_t>(c.expected);
+        if (c.real) want.*c.real = c.expected;
         EXPECT_EQ(ca410_get_state(dev, c.item), c.result);
         EXPECT_EQ(frames(), strings{frame});
-        if (c.holds) {
-            EXPECT_TRUE(c.holds(*dev));
-        } else {
-            EXPECT_EQ(std::memcmp(&before, dev, sizeof before), 0);
-        }
-        if (c.result == CA_E_RECEIVE) {
-            EXPECT_EQ(log.errors(), strings{"[ca410_get_state]: STR,0  received invalid data\n"});
-        }
+        EXPECT_EQ(std::memcmp(&want, dev, sizeof want), 0);
     }
-    log_capture log(0);
-    sim->clear_frames();
+    EXPECT_TRUE(log.has_error("[ca410_get_state]: STR,0  received invalid data\n"));
     EXPECT_EQ(ca410_get_state(dev, 16), CA_E_NOT_READY);
     EXPECT_EQ(ca410_get_state(nullptr, 0), CA_E_NOT_READY);
     EXPECT_TRUE(frames().empty());
 }
 
-TEST_F(operations, DeviceStatFailingAtItem5KeepsEarlierItemsAndTheRecord) {
+TEST_F(operations, ExportedSettingsRangesAndReset) {
     sim_options o;
     o.settings.display_mode = 5;
     o.settings.sync_mode = 1;
     o.settings.current_channel = 3;
     o.settings.measure_speed = 2;
     start(o);
-    sim->fault_answer_for_frame("STR,7", "ER10");
-    ca410_dev_stat stat{-1, -1, -1};
-    log_capture log(0);
-    EXPECT_EQ(ca410GetDeviceStat(dev, &stat), CA_E_GET_CONFIG);
-    EXPECT_EQ(stat.cal_ch, -1);
-    EXPECT_EQ(stat.meas_speed, -1);
-    EXPECT_EQ(stat.zero_cal, -1);
-    EXPECT_EQ(dev->display_mode, 5);
-    EXPECT_EQ(dev->sync_mode, 1);
-    EXPECT_EQ(dev->current_channel, 3);
-    EXPECT_EQ(dev->measure_speed, 0);
-    EXPECT_TRUE(log.has_error("[ca410_get_config]: id = [5], [measurement speed] err, 19\n"));
-    EXPECT_EQ(log.errors().back(), "[ca410GetDeviceStat]: ca410_get_config err, 0x13\n");
-
-    sim->clear_faults();
-    ASSERT_EQ(ca410GetDeviceStat(dev, &stat), CA_OK);
-    EXPECT_EQ(stat.cal_ch, 3);
-    EXPECT_EQ(stat.meas_speed, 2);
-    EXPECT_EQ(stat.zero_cal, 0);
-    EXPECT_EQ(ca410GetDeviceStat(dev, nullptr), CA_E_ARGS);
-}
-
-TEST_F(operations, ExportedSettersCheckFirstAndMapFailures) {
     log_capture log(0);
     EXPECT_EQ(ca410SetMeasureSpeed(dev, 4), CA_E_ARGS);
     EXPECT_EQ(ca410SetChannel(dev, 100), CA_E_ARGS);
     EXPECT_EQ(ca410SetChannel(dev, -1), CA_E_ARGS);
     EXPECT_EQ(ca410SetChannel(nullptr, 5), CA_E_NOT_READY);
-    EXPECT_EQ(ca410GetDeviceStat(nullptr, nullptr), CA_E_ARGS);
-    ca410_dev_stat stat{};
+    ca410_dev_stat stat{-1, -1, -1};
+    EXPECT_EQ(ca410GetDeviceStat(dev, nullptr), CA_E_ARGS);
     EXPECT_EQ(ca410GetDeviceStat(nullptr, &stat), CA_E_GET_CONFIG);
     EXPECT_EQ(ca410BlackCalibration(nullptr), CA_E_ZERO_CAL);
     EXPECT_TRUE(frames().empty());
 
+    // A failed read keeps the items before it and leaves the record alone.
+    sim->fault_answer_for_frame("STR,7", "ER10");
+    EXPECT_EQ(ca410GetDeviceStat(dev, &stat), CA_E_GET_CONFIG);
+    EXPECT_EQ(std::make_tuple(stat.cal_ch, stat.meas_speed, stat.zero_cal),
+              std::make_tuple(-1, -1, -1));
+    EXPECT_EQ(std::make_tuple(dev->display_mode, dev->sync_mode, dev->current_channel,
+                              dev->measure_speed),
+              std::make_tuple(5, 1, 3, 0));
+    EXPECT_TRUE(log.has_error("[ca410_get_config]: id = [5], [measurement speed] err, 19\n"));
+    EXPECT_EQ(log.errors().back(), "[ca410GetDeviceStat]: ca410_get_config err, 0x13\n");
+    sim->clear_faults();
+    ASSERT_EQ(ca410GetDeviceStat(dev, &stat), CA_OK);
+    EXPECT_EQ(std::make_tuple(stat.cal_ch, stat.meas_speed, stat.zero_cal),
+              std::make_tuple(3, 2, 0));
+
+    sim->clear_frames();
     EXPECT_EQ(ca410SetMeasureSpeed(dev, 3), CA_OK);
     EXPECT_EQ(ca410SetChannel(dev, 0), CA_OK);
     EXPECT_EQ(frames(), (strings{"FSC,3", "MCH,1,0"}));
@@ -364,18 +266,17 @@ TEST_F(operations, ExportedSettersCheckFirstAndMapFailures) {
     EXPECT_EQ(log.errors().back(), "[ca410BlackCalibration]: ca410_set_istate err, 0x16\n");
     sim->fault_error_next(10);
     EXPECT_EQ(ca410SetChannel(dev, 9), CA_E_INVALID_COMMAND);
-}
+    EXPECT_EQ(dev->current_channel, 0);
+    EXPECT_EQ(frames(), (strings{"ZRC", "MCH,1,9"}));
+    EXPECT_EQ(strings(log.errors().end() - 2, log.errors().end()),
+              (strings{"[ca410_set_istate]: cmd (MCH,) err, 0x13\n",
+                       "[ca410SetChannel]: ca410_set_istate err, 0x13\n"}));
 
-// --- ranges and reset --------------------------------------------------------
-
-TEST_F(operations, RangesAndReset) {
-    log_capture log(0);
-    EXPECT_EQ(ca410_set_reset(dev, 4), CA_E_ARGS);
+    // Ranges and reset.
     EXPECT_EQ(ca410_set_reset(dev, -1), CA_E_ARGS);
     EXPECT_EQ(log.errors().back(), "[ca410_set_reset]:invalid type = [-1], need [0:3]\r");
     EXPECT_EQ(ca410_set_range(dev, 1, 0, 5), CA_E_ARGS);
     EXPECT_EQ(ca410_set_range(dev, 0, 0, 0), CA_E_ARGS);
-    EXPECT_EQ(ca410_set_range(dev, 1, 0, 0), CA_E_ARGS);
     EXPECT_EQ(ca410_set_range(dev, 0, 2, 1), CA_E_ARGS);
     EXPECT_EQ(ca410_get_range(dev, 2), CA_E_ARGS);
     EXPECT_TRUE(frames().empty());
@@ -386,107 +287,76 @@ TEST_F(operations, RangesAndReset) {
     EXPECT_EQ(ca410_get_range(dev, 1), CA_OK);
     EXPECT_EQ(ca410DeviceReset(dev), CA_OK);
     EXPECT_EQ(frames(), (strings{"RGS,0,0,1,6", "RGR,0,0", "RGR,0,1", "RST,0,2"}));
-    EXPECT_EQ(dev->color_range_mode, 1);
-    EXPECT_EQ(dev->color_range, 6);
-    EXPECT_EQ(dev->flicker_range, 4);
+    EXPECT_EQ(std::make_tuple(dev->color_range_mode, dev->color_range, dev->flicker_range),
+              std::make_tuple(1, 6, 4));
 
     sim->fault_answer_for_frame("RGR,0,0", "OK00,1");
     EXPECT_EQ(ca410_get_range(dev, 0), CA_E_RECEIVE);
     EXPECT_EQ(dev->color_range_mode, 1);
+    sim->fault_error_next(10);
+    EXPECT_EQ(ca410_get_range(dev, 1), CA_E_INVALID_COMMAND);
+    EXPECT_EQ(log.errors().back(), "[ca410_get_range]: RGR cmd err,0x13\n");
     sim->fault_error_next(10);
     EXPECT_EQ(ca410DeviceReset(dev), CA_E_RESET);
     ca410_dev no_port{};
     EXPECT_EQ(ca410DeviceReset(&no_port), CA_E_RESET);
 }
 
-// --- measurement -------------------------------------------------------------
-
-TEST_F(operations, MeasureRefusesBeforeInitialisationAndZeroCalibration) {
-    log_capture log(0);
-    double xyz[3] = {-1, -1, -1};
-    EXPECT_EQ(ca410MeasureXYZ(dev, xyz), CA_E_NOT_READY);
-    EXPECT_EQ(log.errors().back(),
-              "[ca410MeasureXYZ]: dev not init, need zero calibration first\n");
-    EXPECT_EQ(ca410MeasureXYZ(nullptr, xyz), CA_E_NOT_READY);
-    init();
-    EXPECT_EQ(ca410MeasureXYZ(dev, nullptr), CA_E_ARGS);
-    dev->zero_calibration_status = 1;
-    EXPECT_EQ(ca410MeasureXYZ(dev, xyz), CA_E_NOT_READY);
-    EXPECT_TRUE(frames().empty());
-    EXPECT_EQ(xyz[0], -1);
-
-    dev->zero_calibration_status = 2;
-    sim->show_xyz(95.05, 100.0, 108.9);
-    ASSERT_EQ(ca410MeasureXYZ(dev, xyz), CA_OK);
-    EXPECT_EQ(frames(), strings{"MES,1"});
-    EXPECT_DOUBLE_EQ(xyz[0], 95.05);
-    EXPECT_DOUBLE_EQ(xyz[1], 100.0);
-    EXPECT_DOUBLE_EQ(xyz[2], 108.9);
-}
-
-struct measure_case {
-    const char *label;
-    std::function<void(ca410_sim &)> arm;
-    int32_t inner, outer;  // ca410_measure, ca410MeasureXYZ
-    size_t frames;
-    const char *message;  // the last line of ca410_measure, or null
-};
-
-class measure_answer : public operations, public ::testing::WithParamInterface<measure_case> {};
-
-TEST_P(measure_answer, ResultsAndRetries) {
-    const measure_case &c = GetParam();
-    init();
-    sim->show_xyz(10, 20, 30);
-    for (bool exported : {false, true}) {
-        SCOPED_TRACE(exported ? "ca410MeasureXYZ" : "ca410_measure");
-        c.arm(*sim);
-        sim->clear_frames();
+TEST_F(operations, MeasureRefusalsAnswersAndTheOverRangeRetry) {
+    const struct {
+        const char *answer;    // to "MES,1", or null
+        int error, times;      // else answered "ER<error>" that many times
+        int32_t inner, outer;  // ca410_measure, ca410MeasureXYZ
+        size_t frames;
+        const char *message;  // the last line of ca410_measure, or null
+    } cases[] = {
+        {"OK00,P1,7,1.5,2.5,3.5,0.1,0.2", 0, 0, CA_OK, CA_OK, 1, nullptr},
+        {"OK00,P1,7,1,2,3,0.1", 0, 0, CA_E_PARSE, CA_E_MEASURE, 1,
+         "[ca410_measure]: parse [P1] err\n"},
+        {nullptr, 22, 1, CA_OK, CA_OK, 2, nullptr},
+        {nullptr, 22, 2, CA_E_OVER_RANGE, CA_E_MEASURE, 2, "[ca410_measure]: MES cmd err, 0x17\n"},
+        {nullptr, 10, 2, CA_E_INVALID_COMMAND, CA_E_MEASURE, 1,
+         "[ca410_measure]: check zero calibration or command error\n"},
+    };
+    {
         log_capture log(0);
         double xyz[3] = {-1, -1, -1};
-        EXPECT_EQ(exported ? ca410MeasureXYZ(dev, xyz) : ca410_measure(dev, 1, xyz),
-                  exported ? c.outer : c.inner);
-        EXPECT_EQ(frames(), strings(c.frames, "MES,1"));
-        if (c.inner == CA_OK) {
-            EXPECT_EQ(xyz[0], c.frames == 2 ? 10.0 : 1.5);
-        } else {
-            EXPECT_EQ(xyz[0], -1);
+        EXPECT_EQ(ca410MeasureXYZ(dev, xyz), CA_E_NOT_READY);
+        EXPECT_EQ(log.errors().back(),
+                  "[ca410MeasureXYZ]: dev not init, need zero calibration first\n");
+        EXPECT_EQ(ca410MeasureXYZ(nullptr, xyz), CA_E_NOT_READY);
+        EXPECT_EQ(ca410_measure(dev, 3, nullptr), CA_E_ARGS);
+        EXPECT_EQ(ca410_measure(nullptr, 1, nullptr), CA_E_NOT_READY);
+        init();
+        EXPECT_EQ(ca410MeasureXYZ(dev, nullptr), CA_E_ARGS);
+        dev->zero_calibration_status = 1;  // as last read
+        EXPECT_EQ(ca410MeasureXYZ(dev, xyz), CA_E_NOT_READY);
+        EXPECT_EQ(xyz[0], -1);
+        dev->zero_calibration_status = 2;
+        sim->show_xyz(95.05, 100.0, 108.9);
+        ASSERT_EQ(ca410MeasureXYZ(dev, xyz), CA_OK);
+        EXPECT_EQ(ca410_measure(dev, 2, nullptr), CA_OK);
+        EXPECT_EQ(frames(), (strings{"MES,1", "MES,2"}));
+        EXPECT_EQ(std::make_tuple(xyz[0], xyz[1], xyz[2]), std::make_tuple(95.05, 100.0, 108.9));
+    }
+    sim->show_xyz(10, 20, 30);
+    for (const auto &c : cases) {
+        for (bool exported : {false, true}) {
+            SCOPED_TRACE(std::to_string(c.inner) + (exported ? " ca410MeasureXYZ" : ""));
+            sim->clear_faults();
+            if (c.answer) sim->fault_answer_for_frame("MES,1", c.answer);
+            if (c.error) sim->fault_error_next(c.error, c.times);
+            log_capture log(0);
+            double xyz[3] = {-1, -1, -1};
+            EXPECT_EQ(exported ? ca410MeasureXYZ(dev, xyz) : ca410_measure(dev, 1, xyz),
+                      exported ? c.outer : c.inner);
+            EXPECT_EQ(frames(), strings(c.frames, "MES,1"));
+            EXPECT_EQ(xyz[0], c.inner != CA_OK ? -1 : c.frames == 2 ? 10.0 : 1.5);
             if (c.message && !exported) {
                 EXPECT_EQ(log.errors().back(), c.message);
             }
         }
-        sim->clear_faults();
     }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    answers, measure_answer,
-    ::testing::Values(
-        measure_case{"seven_fields",
-                     [](ca410_sim &s) {
-                         s.fault_answer_for_frame("MES,1", "OK00,P1,7,1.5,2.5,3.5,0.1,0.2");
-                     },
-                     CA_OK, CA_OK, 1, nullptr},
-        measure_case{"six_fields",
-                     [](ca410_sim &s) { s.fault_answer_for_frame("MES,1", "OK00,P1,7,1,2,3,0.1"); },
-                     CA_E_PARSE, CA_E_MEASURE, 1, "[ca410_measure]: parse [P1] err\n"},
-        measure_case{"over_range_then_good", [](ca410_sim &s) { s.fault_error_next(22, 1); }, CA_OK,
-                     CA_OK, 2, nullptr},
-        measure_case{"over_range_twice", [](ca410_sim &s) { s.fault_error_next(22, 2); },
-                     CA_E_OVER_RANGE, CA_E_MEASURE, 2, "[ca410_measure]: MES cmd err, 0x17\n"},
-        measure_case{"invalid_command_not_retried", [](ca410_sim &s) { s.fault_error_next(10, 2); },
-                     CA_E_INVALID_COMMAND, CA_E_MEASURE, 1,
-                     "[ca410_measure]: check zero calibration or command error\n"}),
-    [](const auto &info) { return std::string(info.param.label); });
-
-TEST_F(operations, MeasureChecksItsFormat) {
-    log_capture log(0);
-    EXPECT_EQ(ca410_measure(dev, 3, nullptr), CA_E_ARGS);
-    EXPECT_EQ(ca410_measure(nullptr, 1, nullptr), CA_E_NOT_READY);
-    EXPECT_TRUE(frames().empty());
-    init();
-    EXPECT_EQ(ca410_measure(dev, 2, nullptr), CA_OK);
-    EXPECT_EQ(frames(), strings{"MES,2"});
 }
 
 }  // namespace
