@@ -275,7 +275,7 @@ TEST_F(protocol_fake, CreateConfiguresIdentifiesAndKeepsThePortOpen) {
     ca410_dev *dev = ca410_dev_create("COM3");
     ASSERT_NE(dev, nullptr);
     EXPECT_EQ(ser_fake::calls_of(ser_fake::op::open_port).at(0).port_name, "COM3");
-    const ser_dcb &d = ser_fake::calls_of(ser_fake::op::set_state).back().dcb;  // 7E2, RTS/CTS
+    const ser_dcb d = ser_fake::calls_of(ser_fake::op::set_state).back().dcb;  // 7E2, RTS/CTS
     EXPECT_EQ(std::make_tuple(d.BaudRate, d.ByteSize, d.Parity, d.StopBits, d.fOutxCtsFlow,
                               d.fRtsControl),
               std::make_tuple(38400u, uint8_t{7}, SER_EVENPARITY, SER_TWOSTOPBITS, 1u,
