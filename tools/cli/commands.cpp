@@ -164,12 +164,20 @@ int cmd_zero_cal(const global_options &g) {
     return exit_ok;
 }
 
+// One setting each; shared by the subcommands of their own and by measure.
+static int select_channel(const session &s, int channel) {
+    return s.check("selecting channel " + std::to_string(channel),
+                   ca410SetChannel(s.dev(), channel));
+}
+
+static int set_speed(const session &s, int speed) {
+    return s.check("setting speed " + std::to_string(speed), ca410SetMeasureSpeed(s.dev(), speed));
+}
+
 int cmd_channel(const global_options &g, int channel) {
     session s(g);
     if (int st = s.open()) return st;
-    if (int st = s.check("selecting channel " + std::to_string(channel),
-                         ca410SetChannel(s.dev(), channel)))
-        return st;
+    if (int st = select_channel(s, channel)) return st;
     std::printf("calibration channel %d selected\n", channel);
     return exit_ok;
 }
@@ -177,9 +185,7 @@ int cmd_channel(const global_options &g, int channel) {
 int cmd_speed(const global_options &g, int speed) {
     session s(g);
     if (int st = s.open()) return st;
-    if (int st =
-            s.check("setting speed " + std::to_string(speed), ca410SetMeasureSpeed(s.dev(), speed)))
-        return st;
+    if (int st = set_speed(s, speed)) return st;
     std::printf("measurement speed %d set\n", speed);
     return exit_ok;
 }
@@ -188,14 +194,10 @@ int cmd_measure(const global_options &g, const measure_options &m) {
     session s(g);
     if (int st = s.open_initialised()) return st;
     if (m.channel >= 0) {
-        if (int st = s.check("selecting channel " + std::to_string(m.channel),
-                             ca410SetChannel(s.dev(), m.channel)))
-            return st;
+        if (int st = select_channel(s, m.channel)) return st;
     }
     if (m.speed >= 0) {
-        if (int st = s.check("setting speed " + std::to_string(m.speed),
-                             ca410SetMeasureSpeed(s.dev(), m.speed)))
-            return st;
+        if (int st = set_speed(s, m.speed)) return st;
     }
     // --watch on a terminal redraws one line; elsewhere it streams readings.
     const bool redraw = m.watch && m.fmt == format::text && isatty(STDOUT_FILENO);
