@@ -31,6 +31,12 @@
  *   messages are written up to the level chosen at ca410DeviceOpen (0 to 8,
  *   8 the most detailed: every serial step and raw exchange).
  *
+ * Locale
+ *   The process's locale is the host's: the library neither reads nor
+ *   changes it. Numbers sent to the instrument, read from its answers and
+ *   written to the log always have a decimal point, also in a host that has
+ *   set a locale with a decimal comma.
+ *
  * Ownership
  *   The caller owns a handle from ca410DeviceOpen until it passes it to
  *   ca410DeviceRelease, and must not touch it afterwards. The handle owns its
@@ -248,6 +254,11 @@ CA410_API int32_t CA410_CALL ca410DeviceInit(ca410_dev *handle);
  * settings fields keep their old values until they are read again
  * (ca410GetDeviceStat, ca410DeviceInit); init does not change.
  *
+ * The reset puts the instrument's display mode back to its default (x, y,
+ * Lv). ca410MeasureXYZ does not select the mode, so until ca410DeviceInit
+ * selects X, Y, Z again (or a calibration's white step does) its three
+ * values are x, y and Lv: call ca410DeviceInit after a reset.
+ *
  * Returns:
  *   CA_OK       done
  *   CA_E_RESET  the reset failed (also for a NULL handle or one without a port)
@@ -338,7 +349,8 @@ CA410_API int32_t CA410_CALL ca410BlackCalibration(ca410_dev *handle);
  *                   (nothing sent)
  *   CA_E_ARGS       xyz is NULL (nothing sent)
  *   CA_E_MEASURE    the measurement failed (time-out, instrument error, an
- *                   answer that does not parse; the log has the cause)
+ *                   answer that does not parse or whose values are not
+ *                   finite numbers; the log has the cause)
  */
 CA410_API int32_t CA410_CALL ca410MeasureXYZ(ca410_dev *handle, double *xyz);
 
@@ -420,7 +432,8 @@ CA410_API int32_t CA410_CALL ca410DeleteCalfile(ca410_dev *handle, int32_t chann
  * colour, since the step measures whatever is shown. The library keeps no
  * record of a calibration in progress; the instrument does.
  *
- * target   three doubles X, Y, Z, the colour's target; required.
+ * target   three doubles X, Y, Z, the colour's target; required: finite
+ *          values whose "%9f" text fits the command (below 1e12).
  * measure  place for the measured X, Y, Z; may be NULL. Written only on
  *          success.
  *
@@ -428,7 +441,7 @@ CA410_API int32_t CA410_CALL ca410DeleteCalfile(ca410_dev *handle, int32_t chann
  *
  * Returns:
  *   CA_OK              the colour was measured and its target accepted
- *   CA_E_ARGS          target is NULL (nothing sent)
+ *   CA_E_ARGS          target is NULL, not finite or too large (nothing sent)
  *   CA_E_DISPLAY_MODE  (white only) selecting display mode 7 failed; also a
  *                      NULL handle
  *   CA_E_GET_CONFIG    (white only) selecting calibration mode 1 failed
@@ -451,13 +464,16 @@ CA410_API int32_t CA410_CALL ca410WRGBCalibBlue(ca410_dev *handle, const double 
  *
  * channel  1 to 99.
  * name     at most the first 9 characters are used; NULL or "" names the
- *          channel "CH" and its two-digit number ("CH05").
+ *          channel "CH" and its two-digit number ("CH05"). Printable ASCII
+ *          (0x20 to 0x7e) without the comma: a name holding a carriage
+ *          return, line feed, comma or any other byte is refused.
  * year     2000 to 2099; month 1 to 12; day 1 to 31 (not checked against
  *          the month); hour 0 to 23.
  *
  * Returns:
  *   CA_OK           stored (also when only the naming failed: see the log)
- *   CA_E_ARGS       channel or date out of range (nothing sent)
+ *   CA_E_ARGS       channel or date out of range, or a name as above
+ *                   (nothing sent)
  *   CA_E_CAL_INPUT  storing the channel failed (also a NULL handle)
  */
 CA410_API int32_t CA410_CALL ca410WRGBCalibEnd(ca410_dev *handle, int32_t channel,

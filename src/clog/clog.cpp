@@ -5,13 +5,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cmat/number_text.h"
+
+// Numbers always with a decimal point: the host's locale is the host's.
 void default_v_log(void *, clog *, const char *format, va_list args) {
-    vfprintf(stdout, format, args);
+    vfprintf_c(stdout, format, args);
     fflush(stdout);
 }
 
 void default_de_log(void *, clog *, const char *format, va_list args) {
-    vfprintf(stderr, format, args);
+    vfprintf_c(stderr, format, args);
     fflush(stderr);
 }
 
@@ -144,7 +147,7 @@ struct dump_line {
     void append(const char *format, ...) CLOG_PRINTF(2, 3) {
         va_list args;
         va_start(args, format);
-        int n = vsnprintf(text + used, sizeof text - used, format, args);
+        int n = vsnprintf_c(text + used, sizeof text - used, format, args);
         va_end(args);
         if (n > 0) used += std::min(static_cast<size_t>(n), sizeof text - 1 - used);
     }

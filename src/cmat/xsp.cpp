@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cmat/number_text.h"
 #include "cmat/xsp_sampler.h"
 
 namespace {
@@ -49,16 +50,16 @@ int32_t getval_xspec(const xspect *sp, double *out, double wl) {
 
 void xspect_dump(const xspect *sp) {
     if (!sp) return;
-    std::printf("\t%d, %f, %f\n", sp->count, sp->wl_short, sp->wl_long);
-    std::printf("\t%f\n", sp->norm);
+    fprintf_c(stdout, "\t%d, %f, %f\n", sp->count, sp->wl_short, sp->wl_long);
+    fprintf_c(stdout, "\t%f\n", sp->norm);
     // A damaged count must not walk past the record.
     const int32_t count = sp->count < xspect_max_count ? sp->count : xspect_max_count;
     for (int32_t k = 0; k < count; ++k) {
-        if (k % 5 == 0) std::printf("\t\t");
+        if (k % 5 == 0) fprintf_c(stdout, "\t\t");
         const bool last = k == count - 1;
-        std::printf("%f%s ", sp->values[k], last ? "" : ",");
-        if (k % 5 == 4 || last) std::printf("\n");
+        fprintf_c(stdout, "%f%s ", sp->values[k], last ? "" : ",");
+        if (k % 5 == 4 || last) fprintf_c(stdout, "\n");
     }
-    std::printf("\n");
+    fprintf_c(stdout, "\n");
     std::fflush(stdout);
 }

@@ -7,6 +7,7 @@
 
 #include "clog/clog.h"
 #include "cmat/clock.h"
+#include "cmat/number_text.h"
 #include "ser_nt_ca410/ca410_cmd.h"
 #include "ser_nt_ca410/ca410_codes.h"
 #include "ser_nt_ca410/ca410_dev.h"
@@ -65,7 +66,7 @@ bool take_name(char (&name)[NAME_SIZE], const char *item, int32_t channel) {
     for (; len + 1 < NAME_SIZE && item[len]; ++len) name[len] = item[len];
     while (len > 0 && name[len - 1] == ' ') name[--len] = '\0';
     if (len > 0) return false;
-    std::snprintf(name, DEFAULT_NAME_SIZE, "CH%d", channel);
+    snprintf_c(name, DEFAULT_NAME_SIZE, "CH%d", channel);
     return true;
 }
 
@@ -73,7 +74,7 @@ bool take_name(char (&name)[NAME_SIZE], const char *item, int32_t channel) {
 int32_t read_channel(ca410_dev *handle, int32_t channel, int32_t disp_mode,
                      char (&data)[TDR_DATA_SIZE]) {
     char args[ARGS_SIZE] = {};
-    const int n = std::snprintf(args, sizeof args, "%d,1,%d", channel, disp_mode);
+    const int n = snprintf_c(args, sizeof args, "%d,1,%d", channel, disp_mode);
     return ca_command(handle, CA_CMD_TDR, args, n, data, TDR_DATA_SIZE, nullptr, CA_TIMEOUT_MS);
 }
 
@@ -348,7 +349,7 @@ int32_t ca410_ch_reset(ca410_dev *handle, int32_t channel) {
         return CA_E_ARGS;
     }
     char args[ARGS_SIZE] = {};
-    const int n = std::snprintf(args, sizeof args, "1,%d", channel);
+    const int n = snprintf_c(args, sizeof args, "1,%d", channel);
     char data[MDD_DATA_SIZE] = {};
     const int32_t r =
         ca_command(handle, CA_CMD_MDD, args, n, data, sizeof data, nullptr, CA_TIMEOUT_MS);

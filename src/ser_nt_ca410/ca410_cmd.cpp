@@ -1,11 +1,13 @@
 #include "ser_nt_ca410/ca410_cmd.h"
 
 #include <climits>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #include "clog/clog.h"
+#include "cmat/number_text.h"
 #include "ser_nt_ca410/ca410_codes.h"
 #include "ser_nt_com/ser_com.h"
 
@@ -23,7 +25,7 @@ int32_t ecode(const char *code) {
     if (!code) code = "";
     // Base 0 on purpose: the instrument's codes are two digits with a leading
     // zero, so "08" and "09" fall out of octal and read as 0.
-    long value = std::strtol(code, nullptr, 0);
+    long value = strtol_c(code, nullptr, 0);
     cloge(glog, 0, "[ecode]: [%s] : ", code);
     const ca_instrument_error *e = ca_instrument_error_find(value);
     if (e) {
@@ -38,7 +40,7 @@ int32_t ecode(const char *code) {
 int32_t wcode(const char *answer) {
     if (!answer || std::strlen(answer) < STATUS_LEN) return 0;
     const char number[3] = {answer[2], answer[3], '\0'};
-    long value = std::strtol(number, nullptr, 0);
+    long value = strtol_c(number, nullptr, 0);
     // Warning numbers above 63 carry a flag in bit 6 that says nothing of its own.
     if (value > 63) value -= 64;
     if (value != 0) {
@@ -65,6 +67,25 @@ void buf_dump(const void *buffer, int32_t length) {
         }
         if ((i + 1) % 256 == 0) clogd(glog, 0, "-------------- 256x%d ---------------\n", i / 256);
     }
+}
+
+int32_t ca_format_args(char *out, size_t size, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int n = vsnprintf_c(out, size, format, args);
+    va_end(args);
+    if (n < 0 || static_cast<size_t>(n) >= size) {
+        if (size > 0) out[0] = '\0';
+        return -1;
+    }
+    return n;
+}
+
+bool ca_text_is_sendable(const char *text) {
+    for (const char *p = text; p && *p; ++p) {
+        if (!is_printable(static_cast<unsigned char>(*p)) || *p == ',') return false;
+    }
+    return true;
 }
 
 int32_t ca_build_frame(int32_t command, const char *args, int32_t n_args, char *frame) {

@@ -3,9 +3,11 @@
 // pure functions over bytes so that they can be tested without a port.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ca410.h"
+#include "clog/clog.h"
 
 constexpr int32_t CA_FRAME_SIZE = 128;    // head, arguments, CR and NUL
 constexpr int32_t CA_ANSWER_SIZE = 1024;  // at most 1023 answer bytes and a NUL
@@ -23,6 +25,16 @@ constexpr int32_t CA_ANSWER_SIZE = 1024;  // at most 1023 answer bytes and a NUL
 // is untouched.
 int32_t ca_command(ca410_dev *handle, int32_t command, const char *args, int32_t args_len,
                    char *data, int32_t data_size, int32_t *data_len, uint32_t timeout_ms);
+
+// Formats an argument text into `out` (`size` bytes) without the host's
+// locale. Returns its length, or -1 when it does not fit: a cut argument is
+// never sent (`out` is then empty).
+int32_t ca_format_args(char *out, size_t size, const char *format, ...) CLOG_PRINTF(3, 4);
+
+// Whether a caller's text may go into a frame: printable ASCII without the
+// comma, which would split the instrument's fields (a carriage return would
+// end the frame and start another command).
+bool ca_text_is_sendable(const char *text);
 
 // Builds the frame for `command` into `frame` (CA_FRAME_SIZE bytes, zero
 // filled first): the head, `n_args` characters of `args` (may be null when

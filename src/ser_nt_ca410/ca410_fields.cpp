@@ -1,6 +1,7 @@
 // Answer parsing shared by the instrument operations.
 #include <cstdlib>
 
+#include "cmat/number_text.h"
 #include "ser_nt_ca410/ca410_ops.h"
 
 int32_t ca_split_fields(char *data, char **fields, int32_t max_fields) {
@@ -21,9 +22,9 @@ int32_t ca_split_fields(char *data, char **fields, int32_t max_fields) {
 long ca_read_int(const char *text) {
     // Base 0: the instrument's numbers are read as C reads literals, so a
     // leading 0 means octal and 0x hexadecimal.
-    return text ? std::strtol(text, nullptr, 0) : 0;
+    return text ? strtol_c(text, nullptr, 0) : 0;
 }
 
 double ca_read_double(const char *text) {
-    return text ? std::strtod(text, nullptr) : 0.0;
+    return text ? strtod_c(text, nullptr) : 0.0;
 }

@@ -4,6 +4,7 @@
 
 #include "ca410.h"
 #include "clog/clog.h"
+#include "cmat/number_text.h"
 #include "ser_nt_ca410/ca410_cmd.h"
 #include "ser_nt_ca410/ca410_codes.h"
 #include "ser_nt_ca410/ca410_ops.h"
@@ -83,7 +84,7 @@ int32_t ca410_set_reset(ca410_dev *handle, int32_t type) {
     }
     clogd(glog, 6, "[ca410_set_reset]: reset type [%d] start\n", type);
     char args[16];
-    std::snprintf(args, sizeof args, "0,%d", type);
+    snprintf_c(args, sizeof args, "0,%d", type);
     char data[IDENTITY_DATA_SIZE] = {};
     int32_t len = 0;
     const int32_t r =
@@ -106,7 +107,7 @@ int32_t ca410_get_range(ca410_dev *handle, int32_t type) {
         return CA_E_ARGS;
     }
     char args[16];
-    std::snprintf(args, sizeof args, "0,%d", type);
+    snprintf_c(args, sizeof args, "0,%d", type);
     char data[RANGE_DATA_SIZE] = {};
     int32_t len = 0;
     const int32_t r =
@@ -157,7 +158,7 @@ int32_t ca410_set_range(ca410_dev *handle, int32_t type, int32_t mode, int32_t r
         return CA_E_ARGS;
     }
     char args[48];
-    std::snprintf(args, sizeof args, "0,%d,%d,%d", type, mode, range);
+    snprintf_c(args, sizeof args, "0,%d,%d,%d", type, mode, range);
     char data[RANGE_DATA_SIZE] = {};
     int32_t len = 0;
     const int32_t r =

@@ -1,9 +1,11 @@
 // Measurement: one "MES," exchange with its single over-range retry, and
 // the exported XYZ measurement.
+#include <cmath>
 #include <cstdio>
 
 #include "ca410.h"
 #include "clog/clog.h"
+#include "cmat/number_text.h"
 #include "ser_nt_ca410/ca410_cmd.h"
 #include "ser_nt_ca410/ca410_codes.h"
 #include "ser_nt_ca410/ca410_ops.h"
@@ -26,7 +28,7 @@ int32_t ca410_measure(ca410_dev *handle, int32_t fmt, double *meas) {
         return CA_E_ARGS;
     }
     char args[32] = {};
-    std::snprintf(args, sizeof args, "%d", fmt);
+    snprintf_c(args, sizeof args, "%d", fmt);
     char data[MEASURE_DATA_SIZE] = {};
     int32_t len = 0;
     int32_t r = ca_command(handle, CA_CMD_MES, args, 0, data, MEASURE_DATA_SIZE, &len,
@@ -55,6 +57,12 @@ int32_t ca410_measure(ca410_dev *handle, int32_t fmt, double *meas) {
     if (n < MEASURE_MIN_FIELDS) {
         // The data has been split in place, so only its first field shows.
         cloge(glog, 0, "[ca410_measure]: parse [%s] err\n", data);
+        return CA_E_PARSE;
+    }
+    // "nan" or "inf" (or a number beyond a double) is no reading a host can use.
+    if (!std::isfinite(values[0]) || !std::isfinite(values[1]) || !std::isfinite(values[2])) {
+        cloge(glog, 0, "[ca410_measure]: parse [%s] [%s] [%s] err, not finite\n", fields[2],
+              fields[3], fields[4]);
         return CA_E_PARSE;
     }
     if (meas) {

@@ -5,6 +5,7 @@
 
 #include "ca410.h"
 #include "clog/clog.h"
+#include "cmat/number_text.h"
 #include "ser_nt_ca410/ca410_cmd.h"
 #include "ser_nt_ca410/ca410_codes.h"
 #include "ser_nt_ca410/ca410_ops.h"
@@ -180,7 +181,7 @@ int32_t ca410_get_state(ca410_dev *handle, int32_t item) {
     }
     const cfg_entry &entry = cfgs[item];
     char args[16];
-    std::snprintf(args, sizeof args, "%d", entry.id);
+    snprintf_c(args, sizeof args, "%d", entry.id);
     clogd(glog, 7, "[ca410_get_state]: start (%d) id=[%d]  [%s] \n", item, entry.id, entry.name);
 
     char data[STATE_DATA_SIZE] = {};
@@ -225,7 +226,7 @@ int32_t ca410_set_istate(ca410_dev *handle, int32_t item, int32_t value, const c
           entry.cmd, head);
 
     char args[SET_ARGS_SIZE];
-    std::snprintf(args, sizeof args, "%d", value);
+    snprintf_c(args, sizeof args, "%d", value);
     if (const value_bound *b = bound_of(item); b && (value < b->low || value > b->high)) {
         cloge(glog, 0, b->message, head, value);
         return CA_E_ARGS;
@@ -238,16 +239,22 @@ int32_t ca410_set_istate(ca410_dev *handle, int32_t item, int32_t value, const c
                   or_null(text));
             return CA_E_ARGS;
         }
-        std::snprintf(args, sizeof args, "%d,%s", value, text);
+        if (!ca_text_is_sendable(text)) {
+            cloge(glog, 0,
+                  "[ca410_set_istate]: [%s] invalid args, printable ASCII without comma only\n",
+                  head);
+            return CA_E_ARGS;
+        }
+        snprintf_c(args, sizeof args, "%d,%s", value, text);
     } else if (item == 2) {
-        std::snprintf(args, sizeof args, "1,%d", value);
+        snprintf_c(args, sizeof args, "1,%d", value);
     } else if (item == 3) {
-        if (value < 0 || value > 99 || !text || !*text) {
+        if (value < 0 || value > 99 || !text || !*text || !ca_text_is_sendable(text)) {
             cloge(glog, 0, "[ca410_set_istate]: [%s] invalid args, id[%d] name[%s]\n", head, value,
                   or_null(text));
             return CA_E_ARGS;
         }
-        std::snprintf(args, sizeof args, "01,%02d,%.*s", value, CHANNEL_NAME_MAX, text);
+        snprintf_c(args, sizeof args, "01,%02d,%.*s", value, CHANNEL_NAME_MAX, text);
     } else if (item == CA_ITEM_ZERO_CAL) {
         args[0] = '\0';
     }

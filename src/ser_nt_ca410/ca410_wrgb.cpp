@@ -1,9 +1,11 @@
 // The user WRGB calibration: the calibration mode, the target of one
 // colour, storing the result in a channel, and the five exported steps.
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "clog/clog.h"
+#include "cmat/number_text.h"
 #include "ser_nt_ca410/ca410_cmd.h"
 #include "ser_nt_ca410/ca410_codes.h"
 #include "ser_nt_ca410/ca410_ops.h"
@@ -28,6 +30,16 @@ bool date_valid(int32_t year, int32_t month, int32_t day, int32_t hour) {
     // The day is not checked against the month: the instrument judges that.
     return year >= 2000 && year <= 2099 && month >= 1 && month <= 12 && day >= 1 && day <= 31 &&
            hour >= 0 && hour <= 23;
+}
+
+// The target's argument text, "%9f" each, into `args`; -1 when a value is
+// not finite or the text would not fit (a cut target is never sent).
+int target_args(int32_t disp_mode, const double *target, char (&args)[ARGS_SIZE]) {
+    for (int i = 0; i < 3; ++i) {
+        if (!std::isfinite(target[i])) return -1;
+    }
+    return ca_format_args(args, sizeof args, "%d,%9f,%9f,%9f", disp_mode, target[0], target[1],
+                          target[2]);
 }
 
 // The log texts of one colour step.
@@ -58,11 +70,24 @@ int32_t measure_and_target(const colour_step &s, ca410_dev *handle, const double
     return CA_OK;
 }
 
-int32_t colour(const colour_step &s, ca410_dev *handle, const double *target, double *measure) {
+// A missing target, or one that cannot be sent, is refused before the step
+// sends anything.
+bool target_refused(const colour_step &s, const double *target) {
     if (!target) {
         cloge(glog, 0, "[%s]: invalid args of %s target XYZ\n", s.fn, s.colour);
-        return CA_E_ARGS;
+        return true;
     }
+    char args[ARGS_SIZE];
+    if (target_args(CAL_DISP_MODE, target, args) < 0) {
+        cloge(glog, 0, "[%s]: invalid %s target XYZ [%f] [%f] [%f], not finite or too large\n",
+              s.fn, s.colour, target[0], target[1], target[2]);
+        return true;
+    }
+    return false;
+}
+
+int32_t colour(const colour_step &s, ca410_dev *handle, const double *target, double *measure) {
+    if (target_refused(s, target)) return CA_E_ARGS;
     // No check that the white step ran: the instrument keeps the calibration
     // in progress and answers for itself.
     return measure_and_target(s, handle, target, measure);
@@ -81,7 +106,7 @@ int32_t ca410_calmode_set(ca410_dev *handle, uint32_t mode) {
         return CA_E_ARGS;
     }
     char args[ARGS_SIZE] = {};
-    const int n = std::snprintf(args, sizeof args, "%d", static_cast<int>(mode));
+    const int n = ca_format_args(args, sizeof args, "%d", static_cast<int>(mode));
     char data[UCS_DATA_SIZE] = {};
     const int32_t r =
         ca_command(handle, CA_CMD_UCS, args, n, data, sizeof data, nullptr, CA_TIMEOUT_MS);
@@ -113,10 +138,13 @@ int32_t ca410_set_cal_target(ca410_dev *handle, int32_t color_type, int32_t disp
     const int32_t cmd = target_cmds[color_type];
     clogd(glog, 7, "[ca410_set_cal_target]: color = %d  disp_mode = %d \n", color_type, disp_mode);
     char args[ARGS_SIZE] = {};
-    int n = std::snprintf(args, sizeof args, "%d,%9f,%9f,%9f", disp_mode, target[0], target[1],
-                          target[2]);
-    // Bounded formatting: a huge value is cut to the buffer, as sent.
-    if (n >= ARGS_SIZE) n = ARGS_SIZE - 1;
+    const int n = target_args(disp_mode, target, args);
+    if (n < 0) {
+        cloge(glog, 0,
+              "[ca410_set_cal_target]: invalid target [%f] [%f] [%f], not finite or too large\n",
+              target[0], target[1], target[2]);
+        return CA_E_ARGS;
+    }
     char data[TARGET_DATA_SIZE] = {};
     const int32_t r = ca_command(handle, cmd, args, n, data, sizeof data, nullptr, CA_TIMEOUT_MS);
     if (r != CA_OK) {
@@ -144,7 +172,7 @@ int32_t ca410_ch_enter(ca410_dev *handle, int32_t channel, int32_t year, int32_t
     char args[ARGS_SIZE] = {};
     // Minutes and seconds are always sent as 00.
     const int n =
-        std::snprintf(args, sizeof args, "%d,%4d,%d,%d,%d,00,00", channel, year, month, day, hour);
+        ca_format_args(args, sizeof args, "%d,%4d,%d,%d,%d,00,00", channel, year, month, day, hour);
     char data[ETR_DATA_SIZE] = {};
     const int32_t r =
         ca_command(handle, CA_CMD_ETR, args, n, data, sizeof data, nullptr, CA_TIMEOUT_MS);
@@ -161,10 +189,7 @@ int32_t ca410_ch_enter(ca410_dev *handle, int32_t channel, int32_t year, int32_t
 extern "C" CA410_API int32_t CA410_CALL ca410WRGBCalibWhite(ca410_dev *handle, const double *target,
                                                             double *measure) {
     static const colour_step step{"ca410WRGBCalibWhite", "white", WHITE};
-    if (!target) {
-        cloge(glog, 0, "[%s]: invalid args of %s target XYZ\n", step.fn, step.colour);
-        return CA_E_ARGS;
-    }
+    if (target_refused(step, target)) return CA_E_ARGS;
     int32_t r = ca410_set_istate(handle, CA_ITEM_DISPLAY_MODE, CAL_DISP_MODE, nullptr);
     if (r != CA_OK) {
         cloge(glog, 0, "[ca410WRGBCalibWhite]: ca410_set_istate set disp_mode err, 0x%x\n", r);
@@ -207,6 +232,13 @@ extern "C" CA410_API int32_t CA410_CALL ca410WRGBCalibEnd(ca410_dev *handle, int
         cloge(glog, 0, "[ca410WRGBCalibEnd]: invalid args of date\n");
         return CA_E_ARGS;
     }
+    // A carriage return in the name would end the naming frame and start a
+    // command of the name's own; a comma would shift the instrument's fields.
+    if (!ca_text_is_sendable(name)) {
+        cloge(glog, 0,
+              "[ca410WRGBCalibEnd]: invalid args of name, printable ASCII without comma only\n");
+        return CA_E_ARGS;
+    }
     int32_t r = ca410_ch_enter(handle, channel, year, month, day, hour);
     if (r != CA_OK) {
         cloge(glog, 0, "[ca410WRGBCalibEnd]: ca410_ch_enter err, 0x%x\n", r);
@@ -217,7 +249,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410WRGBCalibEnd(ca410_dev *handle, int
         // The last byte of the buffer is the terminator: 9 characters at most.
         for (size_t i = 0; i + 1 < NAME_BUFFER && name[i]; ++i) chosen[i] = name[i];
     } else {
-        std::snprintf(chosen, sizeof chosen, "CH%02d", channel);
+        snprintf_c(chosen, sizeof chosen, "CH%02d", channel);
     }
     r = ca410_set_istate(handle, CA_ITEM_CHANNEL_NAME, channel, chosen);
     if (r != CA_OK) {

@@ -6,6 +6,7 @@
 
 #include "clog/clog.h"
 #include "cmat/clock.h"
+#include "cmat/number_text.h"
 #include "ser_nt_com/ser_com.h"
 
 namespace {
@@ -310,7 +311,7 @@ const char *com2fix(const char *text) {
     ring = (ring + 1) % 3;
     char *out = slots[ring];
     if (text == nullptr) {
-        snprintf(out, kSlotSize, "(null)");
+        snprintf_c(out, kSlotSize, "(null)");
         return out;
     }
     size_t used = 0;
@@ -324,7 +325,7 @@ const char *com2fix(const char *text) {
             out[used++] = '^';
             out[used++] = static_cast<char>(*c + 0x40);
         } else if (*c >= 0x80) {
-            used += static_cast<size_t>(snprintf(out + used, kSlotSize - used, "\\%03o", *c));
+            used += static_cast<size_t>(snprintf_c(out + used, kSlotSize - used, "\\%03o", *c));
         } else {
             out[used++] = static_cast<char>(*c);
         }

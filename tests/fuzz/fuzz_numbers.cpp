@@ -1,7 +1,10 @@
 // Number decoders and field readers: values decode to themselves within a step.
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 #include "cmat/number_encoding.h"
+#include "cmat/number_text.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -36,6 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (int32_t i = 0; i < n && i < 16; i++) {
         (void)ca_read_int(fields[i]);
         (void)ca_read_double(fields[i]);
+        // Read exactly as the C library reads in the "C" locale the harness runs in.
+        char *ours = nullptr, *theirs = nullptr;
+        const double a = strtod_c(fields[i], &ours), b = std::strtod(fields[i], &theirs);
+        if (ours != theirs ||
+            (std::memcmp(&a, &b, sizeof a) != 0 && !(std::isnan(a) && std::isnan(b))))
+            std::abort();
+        if (strtol_c(fields[i], &ours, 0) != std::strtol(fields[i], &theirs, 0) || ours != theirs)
+            std::abort();
     }
     return 0;
 }

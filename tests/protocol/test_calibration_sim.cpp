@@ -3,6 +3,8 @@
 // one test makes the only full walk and checks much.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -38,6 +40,8 @@ class calibration : public sim_device_test {
 };
 
 const double kXyz[3] = {1, 2, 3};
+const double kHuge[3] = {1, 0x1p120, 3};  // 44 characters as "%9f": no room in the frame
+const double kNotFinite[3] = {NAN, 2, INFINITY};
 
 TEST_F(calibration, ListingCleansNamesAndHandsOutCopiesThatOutliveTheHandle) {
     put(7, "");  // ten blanks on the wire
@@ -195,6 +199,8 @@ TEST_F(calibration, TargetDateAndNameTextsOnTheWire) {
 
 TEST_F(calibration, RefusalsAndFailedStepsGiveTheStepsCode) {
     const std::string bad_date = "[ca410WRGBCalibEnd]: invalid args of date\n";
+    const std::string bad_name =
+        "[ca410WRGBCalibEnd]: invalid args of name, printable ASCII without comma only\n";
     const std::string uwt = "UWT,7, 1.000000, 2.000000, 3.000000", ugr = "UGR" + uwt.substr(3),
                       etr = "ETR,5,2024,1,1,0,00,00";
     const struct {
@@ -224,6 +230,25 @@ TEST_F(calibration, RefusalsAndFailedStepsGiveTheStepsCode) {
         {CALL(ca410WRGBCalibEnd(d, 5, "", 2024, 13, 1, 0)), nullptr, 0, 37, {}, bad_date},
         {CALL(ca410WRGBCalibEnd(d, 5, "", 2024, 1, 0, 0)), nullptr, 0, 37, {}, bad_date},
         {CALL(ca410WRGBCalibEnd(d, 5, "", 2100, 1, 1, 0)), nullptr, 0, 37, {}, bad_date},
+        // A name that would inject a command or shift fields, and targets that
+        // cannot be sent: nothing goes out.
+        {CALL(ca410WRGBCalibEnd(d, 3, "X\rMDD,1,7", 2024, 5, 6, 7)), nullptr, 0, 37, {}, bad_name},
+        {CALL(ca410WRGBCalibEnd(d, 3, "A\nB", 2024, 5, 6, 7)), nullptr, 0, 37, {}, bad_name},
+        {CALL(ca410WRGBCalibEnd(d, 3, "A,B", 2024, 5, 6, 7)), nullptr, 0, 37, {}, bad_name},
+        {CALL(ca410WRGBCalibEnd(d, 3, "\x7f", 2024, 5, 6, 7)), nullptr, 0, 37, {}, bad_name},
+        {CALL(ca410WRGBCalibEnd(d, 3, "caf\xc3\xa9", 2024, 5, 6, 7)), nullptr, 0, 37, {}, bad_name},
+        {CALL(ca410_set_istate(d, 3, 5, "A\rB")), nullptr, 0, 37, {},
+         "[ca410_set_istate]: [IDS,] invalid args, id[5] name[A\rB]\n"},
+        {CALL(ca410_set_istate(d, 1, 4, "6,0")), nullptr, 0, 37, {},
+         "[ca410_set_istate]: [SCS,] invalid args, printable ASCII without comma only\n"},
+        {CALL(ca410WRGBCalibWhite(d, kHuge, m)), nullptr, 0, 37, {},
+         "[ca410WRGBCalibWhite]: invalid white target XYZ [1.000000] "
+         "[1329227995784915872903807060280344576.000000] [3.000000], not finite or too large\n"},
+        {CALL(ca410WRGBCalibGreen(d, kNotFinite, m)), nullptr, 0, 37, {},
+         "[ca410WRGBCalibGreen]: invalid green target XYZ [nan] [2.000000] [inf], not finite or "
+         "too large\n"},
+        {CALL(ca410_set_cal_target(d, 0, 7, kNotFinite)), nullptr, 0, 37, {},
+         "[ca410_set_cal_target]: invalid target [nan] [2.000000] [inf], not finite or too large\n"},
         {CALL(ca410_set_cal_target(d, 0, 4, kXyz)), nullptr, 0, 37, {},
          "[ca410_set_cal_target]: invalid disp_mode = [4], need [0,1,5,6,7,8]\n"},
         {CALL(ca410_set_cal_target(d, 4, 7, kXyz)), nullptr, 0, 37, {},
@@ -294,6 +319,46 @@ TEST_F(calibration, CalibrationIsStoredAndDeleted) {
     EXPECT_EQ(ca410DeleteCalfile(dev, 5), CA_OK);
     EXPECT_FALSE(sim->channel(5).has_value());
     EXPECT_EQ(frames(), (strings{"MDD,1,0", "MDD,1,5", "MDD,1,5"}));
+}
+
+// A host that has set a locale with a decimal comma, as GUI toolkits do at
+// start-up, still reads and sends every number with a point.
+TEST_F(calibration, AHostInACommaLocaleMeasuresAndCalibratesWithPoints) {
+    struct locale_guard {
+        std::string saved = std::setlocale(LC_ALL, nullptr);
+        ~locale_guard() { std::setlocale(LC_ALL, saved.c_str()); }
+    } guard;
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "fr_FR.UTF-8"))
+        GTEST_SKIP() << "SKIPPED: no de_DE.UTF-8 or fr_FR.UTF-8 locale (scripts/install-deps)";
+    init();
+    sim->show_xyz(95.05, 100, 108.9);
+    log_capture log(4);
+    double xyz[3] = {};
+    ASSERT_EQ(ca410MeasureXYZ(dev, xyz), CA_OK);
+    EXPECT_EQ(std::vector<double>(xyz, xyz + 3), (std::vector<double>{95.05, 100, 108.9}));
+    EXPECT_TRUE(log.has_debug("[ca410MeasureXYZ]: X[95.050000] Y[100.000000] Z[108.900000]\n"));
+
+    const double targets[4][3] = {
+        {95.05, 100, 108.9}, {41.24, 21.26, 1.93}, {35.76, 71.52, 11.92}, {18.05, 7.22, 95.05}};
+    const double shown[4][3] = {{1, 1, 1}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    decltype(&ca410WRGBCalibWhite) steps[4] = {ca410WRGBCalibWhite, ca410WRGBCalibRed,
+                                               ca410WRGBCalibGreen, ca410WRGBCalibBlue};
+    frames();
+    for (int i = 0; i < 4; ++i) {
+        sim->show_rgb(shown[i][0], shown[i][1], shown[i][2]);
+        ASSERT_EQ(steps[i](dev, targets[i], nullptr), CA_OK) << i;
+    }
+    ASSERT_EQ(ca410WRGBCalibEnd(dev, 6, "KOMMA", 2024, 3, 7, 14), CA_OK);
+    const strings sent = frames();
+    EXPECT_EQ(sent.at(3), "UWT,7,95.050000,100.000000,108.900000");
+    EXPECT_EQ(sent.at(5), "URD,7,41.240000,21.260000, 1.930000");
+    ca410_calfile file{};
+    ASSERT_EQ(ca410GetCalfile(dev, 6, &file), CA_OK);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(std::vector<double>(file.target[i], file.target[i] + 3),
+                  std::vector<double>(targets[i], targets[i] + 3));
+        EXPECT_NEAR(file.measure[i][1], sim->channel(6)->measured[i][1], 1e-6) << i;
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "clog/clog.h"
+#include "cmat/number_text.h"
 
 class log_capture {
   public:
@@ -46,10 +47,11 @@ class log_capture {
     static void to(void *, clog *, const char *fmt, va_list args) {
         va_list copy;
         va_copy(copy, args);
-        const int n = vsnprintf(nullptr, 0, fmt, copy);
+        // Formatted as the library's own output does, whatever the locale.
+        const int n = vsnprintf_c(nullptr, 0, fmt, copy);
         va_end(copy);
         std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-        vsnprintf(out.data(), out.size() + 1, fmt, args);
+        vsnprintf_c(out.data(), out.size() + 1, fmt, args);
         (current_->*S).push_back(std::move(out));
     }
     static std::string join(const std::vector<std::string> &lines) {

@@ -1,5 +1,8 @@
 #include "output.h"
 
+#include <charconv>
+#include <cmath>
+
 namespace cli {
 
 namespace {
@@ -27,10 +30,14 @@ constexpr int column_width[figure_count] = {10, 10, 10, 9, 9, 9, 9, 9, 9};
 
 std::string figure_text(std::size_t which, const std::optional<double> &v, const char *empty,
                         bool sign) {
-    if (!v) return empty;
-    char buf[64];
-    std::snprintf(buf, sizeof buf, sign && which == fduv ? "%+.*f" : "%.*f", decimals(which), *v);
-    return buf;
+    if (!v || !std::isfinite(*v)) return empty;
+    // A decimal point whatever the locale: CSV and JSON readers expect one.
+    char buf[400];
+    char *at = buf;
+    if (sign && which == fduv && !std::signbit(*v)) *at++ = '+';
+    const auto r =
+        std::to_chars(at, buf + sizeof buf, *v, std::chars_format::fixed, decimals(which));
+    return std::string(buf, r.ptr);
 }
 
 std::string json_escape(const std::string &s) {

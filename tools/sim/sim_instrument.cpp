@@ -86,10 +86,11 @@ std::optional<std::array<int, N>> ints(std::string_view args,
     return out;
 }
 
+// A point whatever the locale, as the instrument itself writes numbers.
 std::string fixed(double v, int decimals) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
+    char buf[400];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("0");
 }
 
 std::string padded_name(const std::string &name) {

@@ -31,6 +31,7 @@
 #include <linux/serial.h>
 #endif
 
+#include "cmat/number_text.h"
 #include "ser_nt_com/platform/posix.h"
 #include "ser_nt_com/platform/ser_platform.h"
 
@@ -311,7 +312,7 @@ bool uart_behind(const std::string &dev_path, const std::string &sys_tty_dir,
                  const std::string &name) {
     std::string type;
     if (read_small_file(sys_tty_dir + "/" + name + "/type", &type)) {
-        return std::strtol(type.c_str(), nullptr, 10) != 0;
+        return strtol_c(type.c_str(), nullptr, 10) != 0;
     }
     struct stat st {};
     if (stat((sys_tty_dir + "/" + name + "/device/driver").c_str(), &st) == 0) return true;
@@ -455,8 +456,8 @@ bool posix_open_port(const char *port_name, char *path, size_t path_size, ser_ha
     // device under /dev, as a bare COM name is one in the Win32 device
     // namespace.
     const int n = std::strchr(port_name, '/') != nullptr
-                      ? std::snprintf(path, path_size, "%s", port_name)
-                      : std::snprintf(path, path_size, "/dev/%s", port_name);
+                      ? snprintf_c(path, path_size, "%s", port_name)
+                      : snprintf_c(path, path_size, "/dev/%s", port_name);
     if (n < 0 || static_cast<size_t>(n) >= path_size) return fail(ENAMETOOLONG);
 
     // O_NOCTTY: a serial line must never become our controlling terminal.
