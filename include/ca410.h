@@ -7,8 +7,11 @@
  *
  * Result codes
  *   Every function returns a signed 32-bit result code: CA_OK (0) on success,
- *   otherwise one of the CA_E_* numbers below. A number means the same thing
- *   whichever function returns it. Functions that run several steps return
+ *   otherwise one of the CA_E_* numbers below (CA410_RESULTS lists each with
+ *   its meaning). A number means the same thing whichever function returns
+ *   it. ca410_host.h adds what a host needs around them: the codes' names
+ *   and meanings at run time, the cause of a failed open in words, a log
+ *   handler, the port listing. Functions that run several steps return
  *   the code of the step that failed and log the inner cause; log messages
  *   print codes in hexadecimal ("0x17" is 23).
  *
@@ -87,42 +90,63 @@ extern "C" {
 #endif
 
 /* Result codes: one meaning per number, whichever function returns it.
- * 16 to 25 and 32 to 36 come from error codes the instrument answered. */
-enum ca410_result {
-    CA_OK = 0,                 /* success */
-    CA_E_DELETE_CHANNEL = 1,   /* deleting a calibration channel failed */
-    CA_E_INVALID_VALUE = 16,   /* instrument error 03: invalid colour difference or cal value */
-    CA_E_CAL_MEASURE = 17,     /* instrument error 05, or a WRGB step's measurement failed */
-    CA_E_CAL_INPUT = 18,       /* instrument error 06, or a WRGB target or the storing failed */
-    CA_E_INVALID_COMMAND = 19, /* instrument error 10, or a settings item that cannot be set */
-    CA_E_CHANNEL_WRITE = 20,   /* instrument error 16: writing calibration channel data failed */
-    CA_E_NO_SYNC = 21,         /* instrument error 20: external sync mode without a sync signal */
-    CA_E_LIGHT_LEAK = 22,      /* instrument error 21: zero calibration saw outer light */
-    CA_E_OVER_RANGE = 23,      /* instrument error 22: measured brightness exceeds the range */
-    CA_E_CALC = 24,            /* instrument error 24: measurement calculation error */
-    CA_E_MEMORY = 25,          /* instrument errors 31, 32: memory data write or read error */
-    CA_E_GET_RANGE = 26,       /* reading the colour range failed */
-    CA_E_FLICKER_RANGE = 32,   /* instrument error 50: flicker (contrast mode) exceeds the range */
-    CA_E_FLICKER_SYNC = 33,    /* instrument error 51: flicker sync signal outside the range */
-    CA_E_FLICKER = 34,         /* instrument error 53: flicker measurement failed */
-    CA_E_CAL_DATE = 35,        /* instrument error 91: periodical calibration date error */
-    CA_E_PROGRAM = 36,         /* instrument error 99: instrument program error */
-    CA_E_ARGS = 37,            /* invalid arguments: null pointer, number out of range */
-    CA_E_TIMEOUT = 38,         /* communication time-out */
-    CA_E_COMM = 39,            /* communication failed, or an instrument error without a name */
-    CA_E_OPEN = 40,            /* opening the instrument failed (port, identification, memory) */
-    CA_E_ZERO_CAL = 42,        /* zero calibration failed */
-    CA_E_GET_CALLIST = 44,     /* reading the calibration channel list failed */
-    CA_E_RESET = 46,           /* resetting the measurement settings failed */
-    CA_E_GET_CONFIG = 47,      /* reading the configuration (or setting calibration mode) failed */
-    CA_E_PARSE = 48,           /* an answer has too few fields or names another channel or mode */
-    CA_E_PART_DATA = 49,       /* the answer did not fit the buffer; the part that fits is there */
-    CA_E_NOT_READY = 50,       /* no usable device (null handle, no port, not initialised) */
-    CA_E_FIRMWARE = 51,        /* reading the firmware identity failed */
-    CA_E_RECEIVE = 52,         /* the answer was too short or carried too few fields */
-    CA_E_DISPLAY_MODE = 54,    /* setting the display mode failed */
-    CA_E_MEASURE = 55          /* the measurement failed */
-};
+ * 16 to 25 and 32 to 36 come from error codes the instrument answered.
+ * One row each: name, number, meaning. The meanings are also the library's
+ * (ca410_result_meaning() in ca410_host.h). */
+#define CA410_RESULTS(X)                                                                          \
+    X(CA_OK, 0, "success")                                                                        \
+    X(CA_E_DELETE_CHANNEL, 1, "deleting a calibration channel failed")                            \
+    X(CA_E_INVALID_VALUE, 16,                                                                     \
+      "instrument error 03: colour difference or calibration value invalid")                      \
+    X(CA_E_CAL_MEASURE, 17,                                                                       \
+      "instrument error 05: user calibration failed because of the measured values, or a "       \
+      "calibration step's measurement failed")                                                   \
+    X(CA_E_CAL_INPUT, 18,                                                                         \
+      "instrument error 06: user calibration failed because of wrong input, or storing the "     \
+      "calibration failed")                                                                       \
+    X(CA_E_INVALID_COMMAND, 19,                                                                   \
+      "instrument error 10: invalid command, or a settings item that cannot be set")             \
+    X(CA_E_CHANNEL_WRITE, 20, "instrument error 16: writing calibration channel data failed")     \
+    X(CA_E_NO_SYNC, 21, "instrument error 20: external sync mode without a sync signal")          \
+    X(CA_E_LIGHT_LEAK, 22, "instrument error 21: zero calibration saw outer light leaking in")    \
+    X(CA_E_OVER_RANGE, 23, "instrument error 22: measured brightness exceeds the range")          \
+    X(CA_E_CALC, 24, "instrument error 24: measurement calculation error")                        \
+    X(CA_E_MEMORY, 25, "instrument errors 31 and 32: memory data write or read error")            \
+    X(CA_E_GET_RANGE, 26, "reading the colour range failed")                                      \
+    X(CA_E_FLICKER_RANGE, 32,                                                                     \
+      "instrument error 50: flicker measurement in contrast mode exceeds the range")             \
+    X(CA_E_FLICKER_SYNC, 33,                                                                      \
+      "instrument error 51: flicker measurement in contrast mode, sync signal outside the "      \
+      "range")                                                                                    \
+    X(CA_E_FLICKER, 34, "instrument error 53: flicker measurement failed")                        \
+    X(CA_E_CAL_DATE, 35, "instrument error 91: periodical calibration date error")                \
+    X(CA_E_PROGRAM, 36, "instrument error 99: instrument program error")                          \
+    X(CA_E_ARGS, 37, "invalid arguments: a null pointer, a number out of range, a text that "     \
+                     "cannot be sent")                                                            \
+    X(CA_E_TIMEOUT, 38, "communication time-out")                                                 \
+    X(CA_E_COMM, 39,                                                                              \
+      "communication failed, or the instrument sent an error code without an entry")             \
+    X(CA_E_OPEN, 40, "opening the instrument failed (port, identification or memory)")            \
+    X(CA_E_ZERO_CAL, 42, "zero calibration failed")                                               \
+    X(CA_E_GET_CALLIST, 44, "reading the calibration channel list failed")                        \
+    X(CA_E_RESET, 46, "resetting the measurement settings failed")                                \
+    X(CA_E_GET_CONFIG, 47,                                                                        \
+      "reading the configuration failed, or setting the user calibration mode failed")           \
+    X(CA_E_PARSE, 48,                                                                             \
+      "an answer has too few fields, names another channel or display mode than asked for, "     \
+      "or carries values that are not finite numbers")                                           \
+    X(CA_E_PART_DATA, 49,                                                                         \
+      "the answer's data did not fit the buffer; the part that fits has been returned")          \
+    X(CA_E_NOT_READY, 50,                                                                         \
+      "no usable device: null handle, no port, or not initialised or zero-calibrated")           \
+    X(CA_E_FIRMWARE, 51, "reading the firmware identity failed")                                  \
+    X(CA_E_RECEIVE, 52, "the answer was too short, carried no data, or has too few fields")       \
+    X(CA_E_DISPLAY_MODE, 54, "setting the display mode failed")                                   \
+    X(CA_E_MEASURE, 55, "the measurement failed")
+
+#define CA410_RESULT_ENUMERATOR(name, number, meaning) name = number,
+enum ca410_result { CA410_RESULTS(CA410_RESULT_ENUMERATOR) };
+#undef CA410_RESULT_ENUMERATOR
 
 /* The serial port object; internal to the library. */
 struct ser_com;

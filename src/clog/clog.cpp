@@ -1,11 +1,74 @@
 #include "clog/clog.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "cmat/number_text.h"
+
+namespace {
+
+// The level of the message being written on this thread, for a line handler.
+thread_local int32_t message_level = CLOG_LEVEL_FAILURE;
+
+// The host's line handler. `installed` lets the common case (none) pass
+// without the lock; the handler itself is only touched under it.
+std::mutex handler_lock;
+std::atomic<bool> installed{false};
+clog_line_handler line_handler = nullptr;
+void *line_context = nullptr;
+
+// A line being put together on this thread: some messages come in pieces
+// (a head, then the text, then the line end), and one has no line end.
+struct pending_line {
+    char text[1024];
+    size_t used = 0;
+    int32_t level = 0;
+};
+thread_local pending_line pending;
+
+void deliver_pending() {
+    pending.text[pending.used] = '\0';
+    line_handler(line_context, pending.level, pending.text);
+    pending.used = 0;
+}
+
+void to_handler(void *, const char *text, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (text[i] == '\n') {
+            deliver_pending();
+            continue;
+        }
+        if (pending.used == 0) pending.level = message_level;
+        if (pending.used + 1 == sizeof pending.text)
+            deliver_pending();  // a very long line, in parts
+        pending.text[pending.used++] = text[i];
+    }
+}
+
+// Whole lines to the handler; false when there is none.
+bool write_to_handler(const char *format, va_list args) {
+    if (!installed.load(std::memory_order_acquire)) return false;
+    std::lock_guard<std::mutex> hold(handler_lock);
+    if (!line_handler) return false;
+    // A message that starts a new head ("[function]: ...") ends a line left
+    // without its line end.
+    if (pending.used > 0 && format[0] == '[') deliver_pending();
+    vformat_c({to_handler, nullptr}, format, args);
+    return true;
+}
+
+}  // namespace
+
+void clog_set_line_handler(clog_line_handler handler, void *context) {
+    std::lock_guard<std::mutex> hold(handler_lock);
+    line_handler = handler;
+    line_context = context;
+    installed.store(handler != nullptr, std::memory_order_release);
+}
 
 // Numbers always with a decimal point: the host's locale is the host's.
 void default_v_log(void *, clog *, const char *format, va_list args) {
@@ -14,6 +77,7 @@ void default_v_log(void *, clog *, const char *format, va_list args) {
 }
 
 void default_de_log(void *, clog *, const char *format, va_list args) {
+    if (write_to_handler(format, args)) return;
     vfprintf_c(stderr, format, args);
     fflush(stderr);
 }
@@ -114,6 +178,7 @@ void clogv(clog *log, int32_t level, const char *format, ...) {
 
 void clogd(clog *log, int32_t level, const char *format, ...) {
     if (log == nullptr || level > clog_debug_level(log)) return;
+    message_level = level;
     va_list args;
     va_start(args, format);
     log->d_log(log->context, log, format, args);
@@ -122,6 +187,7 @@ void clogd(clog *log, int32_t level, const char *format, ...) {
 
 void cloge(clog *log, int32_t, const char *format, ...) {
     if (log == nullptr) return;
+    message_level = CLOG_LEVEL_FAILURE;
     va_list args;
     va_start(args, format);
     log->e_log(log->context, log, format, args);

@@ -29,6 +29,18 @@ struct clog {
     clog_output_fn e_log;
 };
 
+// A host's receiver of whole log lines (without their line end), with the
+// level of the message that began the line: the clogd level, or
+// CLOG_LEVEL_FAILURE for cloge.
+typedef void (*clog_line_handler)(void *context, int32_t level, const char *line);
+constexpr int32_t CLOG_LEVEL_FAILURE = -1;
+
+// Sends what the default output functions write (clogd's and cloge's
+// messages) to `handler` as whole lines instead of standard error; null puts
+// standard error back. Thread-safe: calls to the handler are serialised, and
+// once this returns the old handler is neither running nor called again.
+void clog_set_line_handler(clog_line_handler handler, void *context);
+
 // Standard output, flushed after each message.
 void default_v_log(void *context, clog *log, const char *format, va_list args);
 // Standard error, flushed after each message.

@@ -9,6 +9,7 @@
 #include "clog/clog.h"
 #include "cmat/number_text.h"
 #include "ser_nt_ca410/ca410_codes.h"
+#include "ser_nt_ca410/ca410_failure.h"
 #include "ser_nt_com/ser_com.h"
 
 namespace {
@@ -28,6 +29,7 @@ int32_t ecode(const char *code) {
     long value = strtol_c(code, nullptr, 0);
     cloge(glog, 0, "[ecode]: [%s] : ", code);
     const ca_instrument_error *e = ca_instrument_error_find(value);
+    failure_set_instrument(nullptr, value, e ? e->message : nullptr);
     if (e) {
         cloge(glog, 0, "%s", e->message);
     } else {
@@ -193,14 +195,21 @@ int32_t ca_command(ca410_dev *handle, int32_t command, const char *args, int32_t
 
     int32_t len = 0;
     int32_t result;
+    const char *port = handle->sercom->port_name;
     if (status & SER_ERR_TIMEOUT) {
         result = CA_E_TIMEOUT;
+        char detail[48];
+        snprintf_c(detail, sizeof detail, "nothing within %u ms", static_cast<unsigned>(timeout));
+        failure_set(CA410_CAUSE_NO_ANSWER, port, 0, detail);
         cloge(glog, 0, "[ca_command]: communication timeout err, 0x%x\n", result);
     } else if (status != 0) {
         result = CA_E_COMM;
+        failure_set_from_system(CA410_CAUSE_PORT_LOST, port, nullptr);
         cloge(glog, 0, "[ca_command]: communication failed, 0x%x\n", result);
     } else {
         result = ca_take_answer(answer, received, data, data_size, &len);
+        if (result == CA_E_RECEIVE) failure_set(CA410_CAUSE_BAD_ANSWER, port, 0, "too short");
+        if (result != CA_OK) failure_set_port(port);
     }
     if (data_len) *data_len = len;
     return result;

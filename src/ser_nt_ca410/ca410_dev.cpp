@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "clog/clog.h"
+#include "cmat/number_text.h"
 #include "ser_nt_ca410/ca410_codes.h"
+#include "ser_nt_ca410/ca410_failure.h"
 #include "ser_nt_com/ser_com.h"
 
 namespace {
@@ -50,10 +52,12 @@ char *copy_text(const char *s) {
 ca410_dev *ca410_dev_create(const char *port) {
     ser_com *sc = new_ser_com(port);
     if (!sc) {
+        failure_set(CA410_CAUSE_NO_MEMORY, port, 0, nullptr);
         cloge(glog, 0, "[ca410_dev_create]: new_ser_com err\n");
         return nullptr;
     }
     if (setport_instrument(sc) != 0) {
+        failure_set_from_system(CA410_CAUSE_SYSTEM, port, nullptr);
         ser_com_del(sc);
         cloge(glog, 0, "[ca410_dev_create]: ser_com_setport err\n");
         return nullptr;
@@ -61,6 +65,7 @@ ca410_dev *ca410_dev_create(const char *port) {
     // calloc: the handle is a C record, freed with free() on release.
     auto *dev = static_cast<ca410_dev *>(std::calloc(1, sizeof(ca410_dev)));
     if (!dev) {
+        failure_set(CA410_CAUSE_NO_MEMORY, port, 0, nullptr);
         ser_com_del(sc);
         cloge(glog, 0, "[ca410_dev_create]: calloc err\n");
         return nullptr;
@@ -68,7 +73,12 @@ ca410_dev *ca410_dev_create(const char *port) {
 
     char answer[CREATE_ANSWER_SIZE] = {};
     int32_t received = 0;
-    if (identify(sc, answer, CREATE_ANSWER_SIZE, &received) != 0) {
+    if (const uint32_t status = identify(sc, answer, CREATE_ANSWER_SIZE, &received)) {
+        if (status & SER_ERR_TIMEOUT) {
+            failure_set(CA410_CAUSE_NO_ANSWER, port, 0, "nothing identified itself within 2 s");
+        } else {
+            failure_set_from_system(CA410_CAUSE_PORT_LOST, port, nullptr);
+        }
         ser_com_del(sc);
         std::free(dev);
         cloge(glog, 0, "[ca410_dev_create]: ser_com_write_read_ex %s err\n", or_null_text(port));
@@ -79,6 +89,9 @@ ca410_dev *ca410_dev_create(const char *port) {
     if (char *cr = std::strchr(answer, '\r')) *cr = '\0';
     const size_t len = std::strlen(answer);
     if (len < IDENTIFY_PREFIX_LEN || !starts_with_identity(answer)) {
+        char seen[96];
+        snprintf_c(seen, sizeof seen, "the answer was \"%s\"", com2fix(answer));
+        failure_set(CA410_CAUSE_NOT_CA410, port, 0, seen);
         ser_com_del(sc);
         std::free(dev);
         cloge(glog, 0, "[ca410_dev_create] get Model len=%d %s err\n", static_cast<int>(len),

@@ -7,6 +7,7 @@
 #include "cmat/number_text.h"
 #include "ser_nt_ca410/ca410_cmd.h"
 #include "ser_nt_ca410/ca410_codes.h"
+#include "ser_nt_ca410/ca410_failure.h"
 #include "ser_nt_ca410/ca410_ops.h"
 
 namespace {
@@ -197,6 +198,7 @@ const init_step init_steps[] = {
 }  // namespace
 
 extern "C" CA410_API int32_t CA410_CALL ca410DeviceInit(ca410_dev *handle) {
+    failure_clear();
     for (const init_step &step : init_steps) {
         const int32_t r = step.run(handle);
         if (r != CA_OK) {
@@ -210,6 +212,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410DeviceInit(ca410_dev *handle) {
 }
 
 extern "C" CA410_API int32_t CA410_CALL ca410DeviceReset(ca410_dev *handle) {
+    failure_clear();
     const int32_t r = ca410_set_reset(handle, 2);
     if (r != CA_OK) {
         cloge(glog, 0, "[ca410DeviceReset]: ca410_set_reset err, 0x%x\n", r);
@@ -221,6 +224,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410DeviceReset(ca410_dev *handle) {
 
 extern "C" CA410_API int32_t CA410_CALL ca410GetDeviceInfo(ca410_dev *handle,
                                                            ca410_dev_info *info) {
+    failure_clear();
     if (!handle || !info) {
         cloge(glog, 0, "[ca410GetDeviceInfo]: invalid args\n");
         return handle ? CA_E_ARGS : CA_E_NOT_READY;

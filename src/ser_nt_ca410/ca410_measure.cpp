@@ -8,6 +8,7 @@
 #include "cmat/number_text.h"
 #include "ser_nt_ca410/ca410_cmd.h"
 #include "ser_nt_ca410/ca410_codes.h"
+#include "ser_nt_ca410/ca410_failure.h"
 #include "ser_nt_ca410/ca410_ops.h"
 
 namespace {
@@ -74,6 +75,7 @@ int32_t ca410_measure(ca410_dev *handle, int32_t fmt, double *meas) {
 }
 
 extern "C" CA410_API int32_t CA410_CALL ca410MeasureXYZ(ca410_dev *handle, double *xyz) {
+    failure_clear();
     if (!handle) {
         cloge(glog, 0, "[ca410MeasureXYZ]: invalid args\n");
         return CA_E_NOT_READY;

@@ -1,6 +1,7 @@
 # Lists the functions the shared library LIBRARY exports and fails unless
 # they are exactly the names the Windows export list DEF holds, so the two
-# platforms export the same set.
+# platforms export the same set; and, given HEADERS, unless those are
+# exactly the functions the public headers declare.
 cmake_minimum_required(VERSION 3.25)
 foreach(file LIBRARY DEF)
   if(NOT ${file} OR NOT EXISTS "${${file}}")
@@ -31,6 +32,22 @@ foreach(line IN LISTS lines)
 endforeach()
 list(SORT expected)
 list(SORT exported)
+# The export list is what the public headers HEADERS (comma-separated) declare.
+if(HEADERS)
+  string(REPLACE "," ";" HEADERS "${HEADERS}")
+  set(declared "")
+  foreach(header IN LISTS HEADERS)
+    file(STRINGS "${header}" api_lines REGEX "_API .*_CALL [A-Za-z_][A-Za-z0-9_]*\\(")
+    foreach(line IN LISTS api_lines)
+      string(REGEX REPLACE ".*_CALL ([A-Za-z_][A-Za-z0-9_]*)\\(.*" "\\1" name "${line}")
+      list(APPEND declared "${name}")
+    endforeach()
+  endforeach()
+  list(SORT declared)
+  if(NOT declared STREQUAL expected)
+    message(FATAL_ERROR "the export list differs from the headers' functions:\n  list ${expected}\n  headers ${declared}")
+  endif()
+endif()
 if(NOT exported STREQUAL expected OR NOT expected)
   message(FATAL_ERROR "exported functions differ from the export list:\n  got ${exported}\n  want ${expected}")
 endif()

@@ -199,11 +199,36 @@ int32_t fake_list_close(ser_list_key) {
     return g_state.list_close_result;
 }
 
-const ser_platform_ops kFakeOps = {
-    "fake",          fake_open,         fake_close,      fake_get_state,  fake_set_state,
-    fake_purge,      fake_set_timeouts, fake_read,       fake_write,      fake_clear_error,
-    fake_last_error, fake_list_open,    fake_list_value, fake_list_close,
-};
+// Scripted: the problem a test gives the error code.
+int32_t fake_classify_error(uint32_t error) {
+    return error == g_state.last_error ? g_state.problem : SER_PROBLEM_OTHER;
+}
+
+void fake_port_details(const char *name, const char *, ser_port_details *details) {
+    *details = ser_port_details{};
+    snprintf(details->description, sizeof details->description, "fake %s", name);
+}
+
+const ser_platform_ops kFakeOps = [] {
+    ser_platform_ops ops{};
+    ops.name = "fake";
+    ops.open_port = fake_open;
+    ops.close = fake_close;
+    ops.get_state = fake_get_state;
+    ops.set_state = fake_set_state;
+    ops.purge = fake_purge;
+    ops.set_timeouts = fake_set_timeouts;
+    ops.read = fake_read;
+    ops.write = fake_write;
+    ops.clear_error = fake_clear_error;
+    ops.last_error = fake_last_error;
+    ops.classify_error = fake_classify_error;
+    ops.list_open = fake_list_open;
+    ops.list_value = fake_list_value;
+    ops.list_close = fake_list_close;
+    ops.port_details = fake_port_details;
+    return ops;
+}();
 
 void clock_sleep(uint32_t ms) {
     record(op::sleep).count = ms;

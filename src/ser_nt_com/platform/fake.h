@@ -87,7 +87,8 @@ struct state {
     bool clear_error_ok = true;
     uint32_t line_errors = 0;  // CE_* flags handed out (and cleared) by clear_error
     uint32_t last_error = 0;
-    ser_dcb reported_dcb{};  // what get_state reports
+    int32_t problem = SER_PROBLEM_OTHER;  // what classify_error makes of last_error
+    ser_dcb reported_dcb{};               // what get_state reports
     int32_t list_open_result = SER_LIST_SUCCESS;
     int32_t list_close_result = SER_LIST_SUCCESS;
     std::vector<list_entry> list;

@@ -1,6 +1,7 @@
 // The posix backend's pure helpers (deadlines, the termios mapping, the port
-// listing), declared here so that posix.cpp is checked against them and the
-// backend's unit tests can reach them.
+// listing) and its port-list operations, declared here so that posix.cpp and
+// posix_ports.cpp are checked against them and the backend's unit tests can
+// reach them.
 #pragma once
 
 #include <termios.h>
@@ -28,5 +29,18 @@ bool scan_ports(const std::string &dev_dir, const std::string &sys_tty_dir,
 int32_t copy_list_value(const std::string &name, const std::string &data, char *name_buf,
                         uint32_t *name_size, uint32_t *type, uint8_t *data_buf,
                         uint32_t *data_size);
+// The USB device behind tty `name` as sysfs under `sys_tty_dir` describes
+// it; false (details untouched) when it is no USB device.
+bool usb_details(const std::string &sys_tty_dir, const std::string &name,
+                 ser_port_details *details);
+// What an errno means for a port (a ser_port_problem).
+int32_t classify_errno(uint32_t error);
+
+// The port-list operations of the backend (posix_ports.cpp).
+int32_t posix_list_open(ser_list_key *key);
+int32_t posix_list_value(ser_list_key key, uint32_t index, char *name, uint32_t *name_size,
+                         uint32_t *type, uint8_t *data, uint32_t *data_size);
+int32_t posix_list_close(ser_list_key key);
+void posix_port_details(const char *name, const char *data, ser_port_details *details);
 
 }  // namespace ser_posix

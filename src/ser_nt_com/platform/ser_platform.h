@@ -94,6 +94,27 @@ enum : int32_t {
 // Value type of a text value in the port list (REG_SZ).
 enum : uint32_t { SER_LIST_TYPE_STRING = 1 };
 
+// What a system error code means for a port, for the words a host shows.
+enum ser_port_problem : int32_t {
+    SER_PROBLEM_OTHER = 0,
+    SER_PROBLEM_MISSING,     // no such port
+    SER_PROBLEM_NOT_SERIAL,  // a file, a folder or another kind of device
+    SER_PROBLEM_BUSY,        // open in another program
+    SER_PROBLEM_DENIED,      // not allowed to this user
+    SER_PROBLEM_SETTINGS,    // the line settings were refused
+    SER_PROBLEM_GONE,        // the device went away while in use
+    SER_PROBLEM_NO_MEMORY,
+};
+
+// What the system knows of a listed port; empty texts and 0 where nothing.
+struct ser_port_details {
+    char description[128];
+    char manufacturer[64];
+    char serial_number[64];
+    uint16_t usb_vendor_id;
+    uint16_t usb_product_id;
+};
+
 struct ser_platform_ops {
     const char *name;
 
@@ -124,8 +145,11 @@ struct ser_platform_ops {
     // Fetches and clears the port's line-error flags (SER_CE_*). False when
     // they cannot be fetched.
     bool (*clear_error)(ser_handle handle, uint32_t *errors);
-    // The system error code of the last failed call, for log messages.
+    // The system error code of the last failed call on this thread, for log
+    // messages.
     uint32_t (*last_error)();
+    // What a code that last_error() gave means (a ser_port_problem).
+    int32_t (*classify_error)(uint32_t error);
 
     // The port-list walk: open the list, fetch value `index` with its name,
     // type and data into sized buffers (sizes in, lengths out), close it.
@@ -134,6 +158,9 @@ struct ser_platform_ops {
     int32_t (*list_value)(ser_list_key key, uint32_t index, char *name, uint32_t *name_size,
                           uint32_t *type, uint8_t *data, uint32_t *data_size);
     int32_t (*list_close)(ser_list_key key);
+    // What the system knows of the port a list value names (`name` and
+    // `data` as list_value gave them) into `details`, zero-filled first.
+    void (*port_details)(const char *name, const char *data, ser_port_details *details);
 };
 
 // The platform's own backend (win32 on Windows, posix elsewhere).

@@ -27,13 +27,14 @@ void win32_close(ser_handle handle) {
 
 // The DCB fields that ser_dcb carries, for copying in either direction.
 // (Bit fields: no pointers to members, so a field list it is.)
-#define SER_DCB_FIELDS(COPY)                                                                  \
-    COPY(BaudRate)                                                                            \
-    COPY(fBinary) COPY(fParity) COPY(fOutxCtsFlow) COPY(fOutxDsrFlow) COPY(fDtrControl)       \
-        COPY(fDsrSensitivity) COPY(fTXContinueOnXoff) COPY(fOutX) COPY(fInX) COPY(fErrorChar) \
-            COPY(fNull) COPY(fRtsControl) COPY(fAbortOnError) COPY(XonLim) COPY(XoffLim)      \
-                COPY(ByteSize) COPY(Parity) COPY(StopBits) COPY(XonChar) COPY(XoffChar)       \
-                    COPY(ErrorChar) COPY(EofChar) COPY(EvtChar)
+#define SER_DCB_FIELDS(COPY)                                                                    \
+    COPY(BaudRate)                                                                              \
+    COPY(fBinary)                                                                               \
+    COPY(fParity) COPY(fOutxCtsFlow) COPY(fOutxDsrFlow) COPY(fDtrControl) COPY(fDsrSensitivity) \
+        COPY(fTXContinueOnXoff) COPY(fOutX) COPY(fInX) COPY(fErrorChar) COPY(fNull)             \
+            COPY(fRtsControl) COPY(fAbortOnError) COPY(XonLim) COPY(XoffLim) COPY(ByteSize)     \
+                COPY(Parity) COPY(StopBits) COPY(XonChar) COPY(XoffChar) COPY(ErrorChar)        \
+                    COPY(EofChar) COPY(EvtChar)
 
 bool win32_get_state(ser_handle handle, ser_dcb *out) {
     DCB dcb{};
@@ -119,11 +120,64 @@ int32_t win32_list_close(ser_list_key key) {
     return RegCloseKey(static_cast<HKEY>(key));
 }
 
-const ser_platform_ops kWin32Ops = {
-    "win32",          win32_open,         win32_close,      win32_get_state,  win32_set_state,
-    win32_purge,      win32_set_timeouts, win32_read,       win32_write,      win32_clear_error,
-    win32_last_error, win32_list_open,    win32_list_value, win32_list_close,
-};
+int32_t win32_classify_error(uint32_t error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+            return SER_PROBLEM_MISSING;
+        case ERROR_INVALID_FUNCTION:
+        case ERROR_NOT_SUPPORTED:
+        case ERROR_INVALID_HANDLE:
+            return SER_PROBLEM_NOT_SERIAL;
+        // A COM port that another program holds answers "access denied".
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_BUSY:
+            return SER_PROBLEM_BUSY;
+        case ERROR_INVALID_PARAMETER:
+            return SER_PROBLEM_SETTINGS;
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_GEN_FAILURE:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_BAD_COMMAND:
+            return SER_PROBLEM_GONE;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return SER_PROBLEM_NO_MEMORY;
+        default:
+            return SER_PROBLEM_OTHER;
+    }
+}
+
+// The registry knows the port's device name ("\Device\USBSER000").
+void win32_port_details(const char *name, const char *, ser_port_details *details) {
+    *details = ser_port_details{};
+    snprintf(details->description, sizeof details->description, "%s", name ? name : "");
+}
+
+// Filled by name, so that no operation can land in another's place.
+const ser_platform_ops kWin32Ops = [] {
+    ser_platform_ops ops{};
+    ops.name = "win32";
+    ops.open_port = win32_open;
+    ops.close = win32_close;
+    ops.get_state = win32_get_state;
+    ops.set_state = win32_set_state;
+    ops.purge = win32_purge;
+    ops.set_timeouts = win32_set_timeouts;
+    ops.read = win32_read;
+    ops.write = win32_write;
+    ops.clear_error = win32_clear_error;
+    ops.last_error = win32_last_error;
+    ops.classify_error = win32_classify_error;
+    ops.list_open = win32_list_open;
+    ops.list_value = win32_list_value;
+    ops.list_close = win32_list_close;
+    ops.port_details = win32_port_details;
+    return ops;
+}();
 
 }  // namespace
 
