@@ -156,8 +156,11 @@ int32_t apply_tone_curve(int32_t curve, const tone_curve_params *params, bool in
     const auto in_range = [&](size_t i) { return in[i] >= lo && in[i] <= hi; };
     const auto kernel = [&](size_t i, double *r) {
         if (!in_range(i)) return false;
-        *r = fn(in[i], s);
-        return std::isfinite(*r);
+        const double v = fn(in[i], s);
+        if (!std::isfinite(v)) return false;
+        // Rounding may carry a signal at either end a hair past it.
+        *r = inverse ? std::fmin(std::fmax(v, 0.0), 1.0) : v;
+        return true;
     };
     return checked_map<1>(count, out, kernel, in_range) ? 0 : 1;
 }
