@@ -407,9 +407,7 @@ class _Values:
         return [self._flatten(item, flat, what) for item in items]
 
     def pointer(self) -> Any:
-        if isinstance(self.flat, ctypes.Array):
-            return self.flat
-        return self.flat.ctypes.data_as(_DoubleP)
+        return _pointer(self.flat)
 
     def output(self, width: int) -> Any:
         """A buffer for `width` results per item, unpacked by :meth:`unpack`."""
@@ -429,14 +427,15 @@ class _Values:
         return rebuild(self.layout)
 
 
-def _out_pointer(out: Any) -> Any:
-    return out if isinstance(out, ctypes.Array) else out.ctypes.data_as(_DoubleP)
+def _pointer(buffer: Any) -> Any:
+    """A ctypes array as it is; a NumPy array's data as a double pointer."""
+    return buffer if isinstance(buffer, ctypes.Array) else buffer.ctypes.data_as(_DoubleP)
 
 
 def _array_call(function: str, values: _Values, width: int, *args: Any) -> Any:
     """Calls `function(*args, in, out, count)` and gives the results back."""
     out = values.output(width)
-    _check(getattr(colour_library(), function)(*args, values.pointer(), _out_pointer(out),
+    _check(getattr(colour_library(), function)(*args, values.pointer(), _pointer(out),
                                                values.count),
            function, f"{values.count} values")
     return values.unpack(out, width)
@@ -516,7 +515,7 @@ def _delta_e(formula: int, lab1: Any, lab2: Any) -> Any:
         raise ValueError(f"{first.count} colours against {second.count}: pair them one to one")
     out = first.output(1)
     _check(colour_library().ca410ColourDeltaEArray(formula, first.pointer(), second.pointer(),
-                                                   _out_pointer(out), first.count),
+                                                   _pointer(out), first.count),
            "ca410ColourDeltaEArray", f"{first.count} pairs")
     return first.unpack(out, 1)
 
@@ -602,7 +601,7 @@ def point_gamma(levels: Any, y: Any) -> Any:
     lv, yv = _ramp(levels, y)
     out = lv.output(1)
     _check(colour_library().ca410ColourPointGamma(lv.pointer(), yv.pointer(), lv.count,
-                                                  _out_pointer(out)), "ca410ColourPointGamma")
+                                                  _pointer(out)), "ca410ColourPointGamma")
     return lv.unpack(out, 1)
 
 
