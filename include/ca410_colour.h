@@ -486,7 +486,9 @@ CA410_COLOUR_API int32_t CA410_COLOUR_CALL ca410ColourEOTF(int32_t curve,
  *
  * curve, params  as for ca410ColourEOTF.
  * luminance      count values within the curve's range (its luminance at
- *                signal 0 to that at 1); must not be NULL unless count is 0.
+ *                signal 0 to that at 1; for BT.1886 and HLG display also
+ *                anything from the black to the white given); must not be
+ *                NULL unless count is 0.
  * signal         count doubles receiving the signals; must not be NULL
  *                unless count is 0; may be luminance.
  * count          the number of values, 0 or more.

@@ -59,6 +59,16 @@ bool uv_prime(const double xyz[3], double *u, double *v) {
     return true;
 }
 
+// Lab of many colours is the hot path: the kernel is called directly, and
+// ordinary values against an ordinary white are vouched for.
+int32_t lab_of_many(const double white[3], const double *xyz, double *lab, size_t count) {
+    const bool white_tame = within(white, tame_limit) && white[0] >= 1.0 / tame_limit &&
+                            white[1] >= 1.0 / tame_limit && white[2] >= 1.0 / tame_limit;
+    const auto kernel = [&](size_t i, double *r) { return xyz_to_lab(xyz + 3 * i, white, r) == 0; };
+    const auto tame = [&](size_t i) { return white_tame && within(xyz + 3 * i, tame_limit); };
+    return checked_map<3>(count, lab, kernel, tame) ? 0 : 1;
+}
+
 using conversion_fn = int32_t (*)(const double *, const double *, double *);
 
 int32_t to_lch_with_white(const double *in, const double *, double *out) {
@@ -93,16 +103,6 @@ int32_t xyz_to_lab(const double xyz[3], const double white[3], double lab[3]) {
     const double fz = lab_f(xyz[2] / white[2]);
     const double r[3] = {116.0 * fy - 16.0, 500.0 * (fx - fy), 200.0 * (fy - fz)};
     return store_if_finite(r, lab) ? 0 : 1;
-}
-
-// Lab of many colours is the hot path: the kernel is called directly, and
-// ordinary values against an ordinary white are vouched for.
-static int32_t lab_of_many(const double white[3], const double *xyz, double *lab, size_t count) {
-    const bool white_tame = within(white, tame_limit) && white[0] >= 1.0 / tame_limit &&
-                            white[1] >= 1.0 / tame_limit && white[2] >= 1.0 / tame_limit;
-    const auto kernel = [&](size_t i, double *r) { return xyz_to_lab(xyz + 3 * i, white, r) == 0; };
-    const auto tame = [&](size_t i) { return white_tame && within(xyz + 3 * i, tame_limit); };
-    return checked_map<3>(count, lab, kernel, tame) ? 0 : 1;
 }
 
 int32_t lab_to_xyz(const double lab[3], const double white[3], double xyz[3]) {

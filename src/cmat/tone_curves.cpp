@@ -149,9 +149,15 @@ int32_t apply_tone_curve(int32_t curve, const tone_curve_params *params, bool in
     if (!prepare(*c, params, &s)) return 2;
     if (count == 0) return 0;
     if (!in || !out) return 1;
-    // The luminance range is the curve's own image of 0 to 1.
-    const double lo = inverse ? c->eotf(0.0, s) : 0.0;
-    const double hi = inverse ? c->eotf(1.0, s) : 1.0;
+    // The luminance range is the curve's own image of 0 to 1, and for a
+    // display the black and white it was given, which rounding (and HLG's
+    // published constants) may miss by a hair.
+    double lo = inverse ? c->eotf(0.0, s) : 0.0;
+    double hi = inverse ? c->eotf(1.0, s) : 1.0;
+    if (inverse && c->params == needs::white_black) {
+        lo = std::fmin(lo, s.black);
+        hi = std::fmax(hi, s.white);
+    }
     const curve_fn fn = inverse ? c->inverse : c->eotf;
     const auto in_range = [&](size_t i) { return in[i] >= lo && in[i] <= hi; };
     const auto kernel = [&](size_t i, double *r) {

@@ -24,7 +24,8 @@ struct tone_curve_params {
 
 // Signal to luminance (`inverse` false) or luminance to signal (true) for
 // `count` values; `out` may be `in`. The signal lies in 0 to 1, the
-// luminance between the curve's values at 0 and at 1. Returns 0; 1, with
+// luminance between the curve's values at 0 and at 1 (for a display's
+// curve also anywhere from its black to its white). Returns 0; 1, with
 // `out` untouched, when a value lies outside or is not finite; 2 for an
 // unknown curve or parameters that do not fit it (gamma positive and
 // finite; white above black, black at or above 0, both finite, and for HLG

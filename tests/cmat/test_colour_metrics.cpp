@@ -115,7 +115,7 @@ struct curve_case {
 // HLG E' = 0.5 at E = 1/12, 75 % at 203 cd/m2 on a 1000 cd/m2 display; sRGB
 // mid grey; BT.1886 meets the display's black and white.
 TEST(ColourCurves, ReferencePointsAndRoundTrips) {
-    const ca410_curve_params none{}, g22{2.2, 0, 0}, display{0, 1000, 0}, lit{0, 250, 0.5};
+    const ca410_curve_params none{}, g22{2.2, 0, 0}, display{0, 1000, 0}, lit{0, 120, 0.05};
     const curve_case cases[] = {{CA_CURVE_PQ, none, 0.0, 0.0, 0},
                                 {CA_CURVE_PQ, none, 1.0, 10000.0, 1e-9},
                                 {CA_CURVE_PQ, none, 0.50808, 100.0, 0.01},
@@ -126,10 +126,10 @@ TEST(ColourCurves, ReferencePointsAndRoundTrips) {
                                 {CA_CURVE_SRGB, none, 0.5, 0.214041, 1e-6},
                                 {CA_CURVE_SRGB, none, 0.04045, 0.04045 / 12.92, 1e-15},
                                 {CA_CURVE_GAMMA, g22, 0.5, std::pow(0.5, 2.2), 1e-15},
-                                {CA_CURVE_BT1886, lit, 0.0, 0.5, 1e-12},
-                                {CA_CURVE_BT1886, lit, 1.0, 250.0, 1e-12},
-                                {CA_CURVE_HLG_DISPLAY, lit, 0.0, 0.5, 1e-12},
-                                {CA_CURVE_HLG_DISPLAY, lit, 1.0, 250.0, 1e-3}};
+                                {CA_CURVE_BT1886, lit, 0.0, 0.05, 1e-12},
+                                {CA_CURVE_BT1886, lit, 1.0, 120.0, 1e-12},
+                                {CA_CURVE_HLG_DISPLAY, lit, 0.0, 0.05, 1e-12},
+                                {CA_CURVE_HLG_DISPLAY, lit, 1.0, 120.0, 1e-5}};
     for (const auto &c : cases) {
         double l = -1;
         ASSERT_EQ(ca410ColourEOTF(c.curve, &c.params, &c.signal, &l, 1), CA_COLOUR_OK) << c.curve;
@@ -140,6 +140,10 @@ TEST(ColourCurves, ReferencePointsAndRoundTrips) {
         ASSERT_EQ(ca410ColourInverseEOTF(c.curve, &c.params, out.data(), back.data(), 101),
                   CA_COLOUR_OK);
         ASSERT_EQ(ca410ColourEOTF(c.curve, &c.params, back.data(), back.data(), 101), CA_COLOUR_OK);
+        double ends[2] = {c.params.black_cd_m2, c.params.white_cd_m2};  // given, not computed
+        if (c.curve == CA_CURVE_BT1886 || c.curve == CA_CURVE_HLG_DISPLAY) {
+            EXPECT_EQ(ca410ColourInverseEOTF(c.curve, &c.params, ends, ends, 2), CA_COLOUR_OK);
+        }
         for (int k = 0; k <= 100; ++k)
             EXPECT_NEAR(back[k], out[k], 1e-12 * (1 + out[k])) << c.curve << " " << k;
     }
