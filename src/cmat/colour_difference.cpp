@@ -46,13 +46,12 @@ struct vec2 {
 
 // The paper works with the hue angles h'1, h'2 and takes the mean hue h̄'
 // and the hue difference Δh' the short way round. Here both come from the
-// hue vectors (a', b), with no angle to round: h̄' points along the
-// bisector of the short arc (the other hue when one colour has no chroma),
-// and ΔH' = 2 sqrt(C'1 C'2) sin(Δh'/2) is found
-// from their dot and cross products. Hues exactly opposite (a zero cross
-// product, a negative dot product) have no short way: the paper's rule for
-// |h'1 - h'2| = 180 takes the plain mean, 90 degrees past the hue below
-// 180, and Δh' = h'2 - h'1.
+// hue vectors (a', b), with no angle to round: h̄' points along the bisector
+// of the short arc (the other hue when one colour has no chroma), and
+// ΔH' = 2 sqrt(C'1 C'2) sin(Δh'/2) is found from their dot and cross
+// products. Hues exactly opposite (a zero cross product, a negative dot
+// product) have no short way: the paper's rule for |h'1 - h'2| = 180 takes
+// the plain mean, 90 degrees past the hue below 180, and Δh' = h'2 - h'1.
 struct hue_terms {
     vec2 mean;      // unit vector of h̄' ((1, 0) when neither has chroma)
     double big_dh;  // ΔH'
