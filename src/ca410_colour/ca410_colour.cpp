@@ -93,14 +93,19 @@ CA410_COLOUR_API int32_t CA410_COLOUR_CALL ca410ColourSpectrumToXYZ(int32_t obse
     in->wl_long = last_nm;
     in->norm = 1.0;
     for (int32_t k = 0; k < count; ++k) in->values[k] = values[k];
-    xsp2cie_convert(conv.get(), xyz, in.get());
+    double sum[3] = {};
+    xsp2cie_convert(conv.get(), sum, in.get());
+    if (!finite(sum, 3)) return CA_COLOUR_E_DOMAIN;
+    for (int j = 0; j < 3; ++j) xyz[j] = sum[j];
     return CA_COLOUR_OK;
 }
 
 CA410_COLOUR_API int32_t CA410_COLOUR_CALL ca410ColourTriangleArea(const double *xy, double *area) {
     if (!xy || !area) return CA_COLOUR_E_ARGS;
     if (!finite(xy, 6)) return CA_COLOUR_E_DOMAIN;
-    *area = triangle_area(triangle(xy));
+    const double a = triangle_area(triangle(xy));
+    if (!std::isfinite(a)) return CA_COLOUR_E_DOMAIN;
+    *area = a;
     return CA_COLOUR_OK;
 }
 

@@ -12,6 +12,11 @@ bool finite3(const double xyz[3]) {
     return std::isfinite(xyz[0]) && std::isfinite(xyz[1]) && std::isfinite(xyz[2]);
 }
 
+// A sum of finite values that overflowed is no denominator.
+bool positive_finite(double v) {
+    return v > 0.0 && std::isfinite(v);
+}
+
 struct uv_point {
     double u;
     double v;
@@ -71,20 +76,24 @@ int32_t xyz_to_chromaticity(const double xyz[3], cie_chromaticity *out) {
     if (!xyz || !out || !finite3(xyz)) return 1;
     const double sum = xyz[0] + xyz[1] + xyz[2];
     const double ucs = xyz[0] + 15.0 * xyz[1] + 3.0 * xyz[2];
-    if (!(sum > 0.0) || !(ucs > 0.0)) return 1;
-    out->x = xyz[0] / sum;
-    out->y = xyz[1] / sum;
-    out->u_prime = 4.0 * xyz[0] / ucs;
-    out->v_prime = 9.0 * xyz[1] / ucs;
+    if (!positive_finite(sum) || !positive_finite(ucs)) return 1;
+    const cie_chromaticity c = {xyz[0] / sum, xyz[1] / sum, 4.0 * xyz[0] / ucs, 9.0 * xyz[1] / ucs};
+    if (!std::isfinite(c.x) || !std::isfinite(c.y) || !std::isfinite(c.u_prime) ||
+        !std::isfinite(c.v_prime))
+        return 1;
+    *out = c;
     return 0;
 }
 
 int32_t xyz_to_uv1960(const double xyz[3], double *u, double *v) {
     if (!xyz || !u || !v || !finite3(xyz)) return 1;
     const double ucs = xyz[0] + 15.0 * xyz[1] + 3.0 * xyz[2];
-    if (!(ucs > 0.0)) return 1;
-    *u = 4.0 * xyz[0] / ucs;
-    *v = 6.0 * xyz[1] / ucs;
+    if (!positive_finite(ucs)) return 1;
+    const double uu = 4.0 * xyz[0] / ucs;
+    const double vv = 6.0 * xyz[1] / ucs;
+    if (!std::isfinite(uu) || !std::isfinite(vv)) return 1;
+    *u = uu;
+    *v = vv;
     return 0;
 }
 

@@ -13,8 +13,9 @@ struct cie_chromaticity {
 };
 
 // Fills `out` from X, Y, Z and returns 0; returns 1 and leaves `out` as it
-// was when X + Y + Z or X + 15Y + 3Z is not positive, a value is not finite,
-// or a pointer is null (so for every function below).
+// was when X + Y + Z or X + 15Y + 3Z is not positive, a value is not finite
+// (or overflows on the way), or a pointer is null (so for every function
+// below).
 int32_t xyz_to_chromaticity(const double xyz[3], cie_chromaticity *out);
 
 // CIE 1960 UCS u = 4X / (X + 15Y + 3Z), v = 6Y / (X + 15Y + 3Z); the same

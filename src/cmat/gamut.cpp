@@ -98,18 +98,22 @@ double triangle_intersection_area(const xy_triangle &a, const xy_triangle &b) {
 int32_t gamut_area_ratio(const xy_triangle &t, const xy_triangle &ref, double *ratio) {
     if (!ratio || !finite(t) || !finite(ref)) return 1;
     const double ref_area = triangle_area(ref);
-    if (!(ref_area > 0.0)) return 1;
-    *ratio = triangle_area(t) / ref_area;
+    if (!(ref_area > 0.0) || !std::isfinite(ref_area)) return 1;
+    const double r = triangle_area(t) / ref_area;
+    if (!std::isfinite(r)) return 1;
+    *ratio = r;
     return 0;
 }
 
 int32_t gamut_coverage(const xy_triangle &t, const xy_triangle &ref, double *coverage) {
     if (!coverage || !finite(t) || !finite(ref)) return 1;
     const double ref_area = triangle_area(ref);
-    if (!(ref_area > 0.0)) return 1;
+    if (!(ref_area > 0.0) || !std::isfinite(ref_area)) return 1;
     // Rounding in the clipped corners may carry a contained reference a hair
     // past its own area.
-    *coverage = std::fmin(1.0, triangle_intersection_area(t, ref) / ref_area);
+    const double shared = triangle_intersection_area(t, ref);
+    if (!std::isfinite(shared)) return 1;
+    *coverage = std::fmin(1.0, shared / ref_area);
     return 0;
 }
 

@@ -20,7 +20,8 @@ double triangle_area(const xy_triangle &t);
 double triangle_intersection_area(const xy_triangle &a, const xy_triangle &b);
 
 // area(t) / area(ref), and area(t ∩ ref) / area(ref). Both return 1 (output
-// untouched) when a value is not finite or ref has no area, else 0.
+// untouched) when a value is not finite, ref has no area, or an area or the
+// result overflows; else 0.
 int32_t gamut_area_ratio(const xy_triangle &t, const xy_triangle &ref, double *ratio);
 int32_t gamut_coverage(const xy_triangle &t, const xy_triangle &ref, double *coverage);
 

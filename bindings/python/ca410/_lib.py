@@ -212,6 +212,10 @@ class Chromaticity(ctypes.Structure):
     _fields_ = [("x", dbl), ("y", dbl), ("u_prime", dbl), ("v_prime", dbl)]
 
 
+class CurveParams(ctypes.Structure):
+    _fields_ = [("gamma", dbl), ("white_cd_m2", dbl), ("black_cd_m2", dbl)]
+
+
 _COLOUR = {
     "ca410ColourChromaticity": [DoubleP, ctypes.POINTER(Chromaticity)],
     "ca410ColourCCT": [DoubleP, DoubleP, DoubleP],
@@ -221,6 +225,20 @@ _COLOUR = {
     "ca410ColourGamutCoverage": [DoubleP, DoubleP, DoubleP],
     "ca410ColourReferenceGamut": [i32, DoubleP, DoubleP],
     "ca410ColourSpectralLocus": [i32, DoubleP, DoubleP, i32, ctypes.POINTER(i32)],
+    "ca410ColourXYZToLab": [DoubleP, DoubleP, DoubleP],
+    "ca410ColourLabToXYZ": [DoubleP, DoubleP, DoubleP],
+    "ca410ColourXYZToLuv": [DoubleP, DoubleP, DoubleP],
+    "ca410ColourLuvToXYZ": [DoubleP, DoubleP, DoubleP],
+    "ca410ColourToLCh": [DoubleP, DoubleP],
+    "ca410ColourFromLCh": [DoubleP, DoubleP],
+    "ca410ColourConvertArray": [i32, DoubleP, DoubleP, DoubleP, i32],
+    "ca410ColourDeltaE": [i32, DoubleP, DoubleP, DoubleP],
+    "ca410ColourDeltaEArray": [i32, DoubleP, DoubleP, DoubleP, i32],
+    "ca410ColourEOTF": [i32, ctypes.POINTER(CurveParams), DoubleP, DoubleP, i32],
+    "ca410ColourInverseEOTF": [i32, ctypes.POINTER(CurveParams), DoubleP, DoubleP, i32],
+    "ca410ColourPointGamma": [DoubleP, DoubleP, i32, DoubleP],
+    "ca410ColourFitGamma": [DoubleP, DoubleP, i32, DoubleP],
+    "ca410ColourContrastRatio": [dbl, dbl, DoubleP],
 }
 
 
