@@ -75,17 +75,22 @@ extern "C" {
 #endif
 
 /* Result codes. */
-enum ca410_colour_result {
-    CA_COLOUR_OK = 0,       /* success */
-    CA_COLOUR_E_ARGS = 1,   /* a required pointer is NULL, or a count, step, observer,
-                               reference gamut, conversion, formula, curve or curve parameter
-                               is not one the function takes */
-    CA_COLOUR_E_DOMAIN = 2, /* the values have no answer: not finite, X + Y + Z (or
-                               X + 15Y + 3Z) not positive, a CCT outside 500 K to 100000 K,
-                               a reference triangle of no area, a result that overflows, a
-                               signal or luminance outside its curve's range */
-    CA_COLOUR_E_SIZE = 3    /* the caller's buffer is too small; the count needed is written */
-};
+/* Result codes, one row each: name, number, meaning (ca410ColourResultText
+ * gives the meaning at run time). */
+#define CA410_COLOUR_RESULTS(X)                                                                  \
+    X(CA_COLOUR_OK, 0, "success")                                                                \
+    X(CA_COLOUR_E_ARGS, 1,                                                                       \
+      "a required pointer is NULL, or a count, step, observer, reference gamut, conversion, "    \
+      "formula, curve or curve parameter is not one the function takes")                         \
+    X(CA_COLOUR_E_DOMAIN, 2,                                                                     \
+      "the values have no answer: not finite, X + Y + Z (or X + 15Y + 3Z) not positive, a CCT " \
+      "outside 500 K to 100000 K, a reference triangle of no area, a result that overflows, a "  \
+      "signal or luminance outside its curve's range")                                           \
+    X(CA_COLOUR_E_SIZE, 3, "the caller's buffer is too small; the count needed is written")
+
+#define CA410_COLOUR_RESULT_ENUMERATOR(name, number, meaning) name = number,
+enum ca410_colour_result { CA410_COLOUR_RESULTS(CA410_COLOUR_RESULT_ENUMERATOR) };
+#undef CA410_COLOUR_RESULT_ENUMERATOR
 
 /* Standard observers: the number is the field of view in degrees. */
 enum ca410_colour_observer {
@@ -223,6 +228,13 @@ CA410_COLOUR_API int32_t CA410_COLOUR_CALL ca410ColourGamutCoverage(const double
  */
 CA410_COLOUR_API int32_t CA410_COLOUR_CALL ca410ColourReferenceGamut(int32_t gamut, double *xy,
                                                                      double *white_xy);
+
+/*
+ * The name ("CA_COLOUR_E_DOMAIN") and the meaning of a result code: constant
+ * strings, or NULL for a number that is not one.
+ */
+CA410_COLOUR_API const char *CA410_COLOUR_CALL ca410ColourResultName(int32_t code);
+CA410_COLOUR_API const char *CA410_COLOUR_CALL ca410ColourResultText(int32_t code);
 
 /*
  * The display name of a built-in reference gamut ("sRGB", "DCI-P3",

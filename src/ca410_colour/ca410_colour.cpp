@@ -133,6 +133,36 @@ CA410_COLOUR_API int32_t CA410_COLOUR_CALL ca410ColourReferenceGamut(int32_t gam
     return CA_COLOUR_OK;
 }
 
+namespace {
+
+struct colour_result {
+    int32_t code;
+    const char *name;
+    const char *meaning;
+};
+#define CA410_COLOUR_RESULT_ROW(name, number, meaning) {name, #name, meaning},
+constexpr colour_result colour_results[] = {CA410_COLOUR_RESULTS(CA410_COLOUR_RESULT_ROW)};
+#undef CA410_COLOUR_RESULT_ROW
+
+const colour_result *colour_result_find(int32_t code) {
+    for (const auto &r : colour_results) {
+        if (r.code == code) return &r;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+CA410_COLOUR_API const char *CA410_COLOUR_CALL ca410ColourResultName(int32_t code) {
+    const colour_result *r = colour_result_find(code);
+    return r ? r->name : nullptr;
+}
+
+CA410_COLOUR_API const char *CA410_COLOUR_CALL ca410ColourResultText(int32_t code) {
+    const colour_result *r = colour_result_find(code);
+    return r ? r->meaning : nullptr;
+}
+
 CA410_COLOUR_API const char *CA410_COLOUR_CALL ca410ColourGamutName(int32_t gamut) {
     const reference_gamut_def *g = find_reference_gamut(gamut);
     return g ? g->name : nullptr;
