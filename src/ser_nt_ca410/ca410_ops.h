@@ -25,26 +25,56 @@ double ca_read_double(const char *text);
 
 // --- settings
 
-// One settings item: its number for "STR,", the command that sets it (0:
-// read only) and its name for the log.
-struct cfg_entry {
-    int32_t id;
-    int32_t cmd;
-    const char *name;
-};
-constexpr int32_t CA_CFG_COUNT = 16;
-extern const cfg_entry cfgs[CA_CFG_COUNT];
-
-// Settings item numbers (indexes into cfgs) that the operations use by name.
+// Settings item numbers: indexes into cfgs.
 enum : int32_t {
     CA_ITEM_DISPLAY_MODE = 0,
     CA_ITEM_SYNC_MODE = 1,
     CA_ITEM_CHANNEL = 2,
     CA_ITEM_CHANNEL_NAME = 3,
+    CA_ITEM_LUM_UNIT = 4,
     CA_ITEM_MEASURE_SPEED = 5,
+    CA_ITEM_PROBE_DISPLAY = 6,
+    CA_ITEM_PROBE_OUTPUT = 7,
+    CA_ITEM_TEMPERATURE_SHIFT = 8,
     CA_ITEM_EXTERNAL_SYNC = 9,
+    CA_ITEM_MANUAL_SYNC_TIME = 10,
+    CA_ITEM_TRIGGER_MODE = 11,
+    CA_ITEM_TRIGGER_DELAY = 12,
     CA_ITEM_ZERO_CAL = 13,
+    CA_ITEM_SIMULTANEOUS = 14,
+    CA_ITEM_INTERNAL_SYNC = 15,
 };
+constexpr int32_t CA_CFG_COUNT = 16;
+
+// How a set item's value goes out.
+enum class cfg_arg : uint8_t {
+    value,         // "%d"
+    sync,          // "%d", or "%d,TEXT" for the modes 4 and 5 that carry a frequency or time
+    channel,       // "1,%d"
+    channel_name,  // "01,%02d,NAME" (the first 10 characters of the text)
+    none,          // nothing: the command alone
+};
+
+// Everything known of one settings item. The first three fields are the
+// catalogue proper; the rest say where the item lives in the handle, how
+// it is set and what the log says of it.
+struct cfg_entry {
+    int32_t id;                      // the item's number for "STR,"
+    int32_t cmd;                     // the command that sets it; 0: read only
+    const char *name;                // for the log
+    uint8_t ca410_dev::*byte_field;  // where a read stores an integer (null: not here)
+    double ca410_dev::*real_field;   // where a read stores a floating-point value
+    uint8_t ca410_dev::*set_field;   // where a successful set stores the value (null: nowhere)
+    cfg_arg arg;
+    int32_t low, high;          // the values a set takes,
+    const char *bound_message;  // refused with this message (null: no bound)
+    const char *read_message;   // after a read, with the stored value (null: none)
+    const char *set_message;    // after a set, with the stored value (null: none)
+    uint32_t set_timeout_ms;
+    bool first_character_only;  // a read takes only the answer's first character
+    bool external_sync_only;    // readable in sync mode 2 (external) only
+};
+extern const cfg_entry cfgs[CA_CFG_COUNT];
 
 // Reads item `item` (0 to 15) into the handle.
 int32_t ca410_get_state(ca410_dev *handle, int32_t item);

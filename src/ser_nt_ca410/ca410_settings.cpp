@@ -11,23 +11,81 @@
 #include "ser_nt_ca410/ca410_failure.h"
 #include "ser_nt_ca410/ca410_ops.h"
 
+namespace {
+
+// The refusals of the bounded items; the wording of each is the
+// instrument driver's own, blanks included.
+constexpr const char *kSyncBound =
+    "[ca410_set_istate]: [%s] invalid args , val = [%d], need [0:5]\n";
+
+using dev = ca410_dev;
+
+}  // namespace
+
+// One row per item: number, command, name; the handle's field a read fills
+// (integer or floating-point) and the one a set fills; how the value goes
+// out; its bounds; the log's lines; the time-out; the two read rules.
 const cfg_entry cfgs[CA_CFG_COUNT] = {
-    {0, CA_CMD_MDS, "display mode"},
-    {1, CA_CMD_SCS, "sync mode"},
-    {3, CA_CMD_MCH, "calibration channel number"},
-    {4, CA_CMD_IDS, "calibration channel name"},
-    {6, CA_CMD_LUS, "luminance unit"},
-    {7, CA_CMD_FSC, "measurement speed"},
-    {11, CA_CMD_DPR, "display probe number"},
-    {12, CA_CMD_OPR, "output probe number"},
-    {15, 0, "temperature shift"},
-    {16, CA_CMD_SCS, "External sync frequence"},
-    {17, CA_CMD_SCS, "Manual sync measure time"},
-    {18, CA_CMD_TMS, "trigger mode"},
-    {19, CA_CMD_TDS, "trigger delay"},
-    {23, CA_CMD_ZRC, "zero calibration status"},
-    {26, CA_CMD_MMS, "simultaneous measure control"},
-    {28, CA_CMD_SCS, "Internal sync frequence"},
+    {0, CA_CMD_MDS, "display mode", &dev::display_mode, nullptr, &dev::display_mode, cfg_arg::value,
+     0, 0, nullptr, "[ca410_get_state]: display_mode = [%d]\n",
+     "[ca410_set_istate]: set display_mode --> [%d]\n", CA_TIMEOUT_MS, false, false},
+    {1, CA_CMD_SCS, "sync mode", &dev::sync_mode, nullptr, &dev::sync_mode, cfg_arg::sync, 0, 5,
+     kSyncBound, "[ca410_get_state]: sync_mode = [%d]\n",
+     "[ca410_set_istate]: set sync mode --> [%d]\n", CA_TIMEOUT_MS, false, false},
+    {3, CA_CMD_MCH, "calibration channel number", &dev::current_channel, nullptr,
+     &dev::current_channel, cfg_arg::channel, 0, 99,
+     "[ca410_set_istate]: [%s] invalid num = [%d], need [0:99]\n",
+     "[ca410_get_state]: current channel = [%d]\n",
+     "[ca410_set_istate]: set current channel  --> [%d]\n", CA_TIMEOUT_MS, false, false},
+    // The name's own checks and its two-value line belong to its argument form.
+    {4, CA_CMD_IDS, "calibration channel name", nullptr, nullptr, nullptr, cfg_arg::channel_name, 0,
+     0, nullptr, nullptr, nullptr, CA_TIMEOUT_MS, false, false},
+    {6, CA_CMD_LUS, "luminance unit", &dev::lum_unit, nullptr, &dev::lum_unit, cfg_arg::value, 0, 1,
+     "[ca410_set_istate]: [%s] invalid args, val = [%d], need [0:1]\n",
+     "[ca410_get_state]: lum_unit = [%d]\n", "[ca410_set_istate]: set luminance unit --> [%d]\n",
+     CA_TIMEOUT_MS, false, false},
+    {7, CA_CMD_FSC, "measurement speed", &dev::measure_speed, nullptr, &dev::measure_speed,
+     cfg_arg::value, 0, 0, nullptr, "[ca410_get_state]: measure_speed = [%d]\n",
+     "[ca410_set_istate]: set measure_speed --> [%d]\n", CA_TIMEOUT_MS, false, false},
+    {11, CA_CMD_DPR, "display probe number", &dev::probe_display, nullptr, &dev::probe_display,
+     cfg_arg::value, 1, 10, "[ca410_set_istate]: [%s] invalid args, val = [%d] ,need [1:10]\n",
+     "[ca410_get_state]: probe_display = [%d]\n",
+     "[ca410_set_istate]: set probe_display --> [%d]\n", CA_TIMEOUT_MS, false, false},
+    // The output probe number is one digit: longer data is cut to its first character.
+    {12, CA_CMD_OPR, "output probe number", &dev::probe_output, nullptr, &dev::probe_output,
+     cfg_arg::value, 1, 10, "[ca410_set_istate]: [%s] invalid args, val = [%d] , need[1:10]\n",
+     "[ca410_get_state]: probe_output = [%d]\n", "[ca410_set_istate]: set probe_output --> [%d]\n",
+     CA_TIMEOUT_MS, true, false},
+    {15, 0, "temperature shift", nullptr, &dev::temperature_shift, nullptr, cfg_arg::none, 0, 0,
+     nullptr, "[ca410_get_state]: temperature shift = [%.4f]\n", nullptr, CA_TIMEOUT_MS, false,
+     false},
+    // Items 9, 10 and 15 set the sync mode with their own parameter.
+    {16, CA_CMD_SCS, "External sync frequence", nullptr, nullptr, &dev::sync_mode, cfg_arg::sync, 0,
+     5, kSyncBound, nullptr, "[ca410_set_istate]: set sync mode --> [%d]\n", CA_TIMEOUT_MS, false,
+     true},
+    {17, CA_CMD_SCS, "Manual sync measure time", nullptr, &dev::manual_mode_measure_time,
+     &dev::sync_mode, cfg_arg::sync, 0, 5, kSyncBound,
+     "[ca410_get_state]: manual_mode_measure_time = [%.4f] msec\n",
+     "[ca410_set_istate]: set sync mode --> [%d]\n", CA_TIMEOUT_MS, false, false},
+    {18, CA_CMD_TMS, "trigger mode", &dev::trigger_mode, nullptr, &dev::trigger_mode,
+     cfg_arg::value, 0, 0, nullptr, "[ca410_get_state]:  trigger_mode = [%d]\n",
+     "[ca410_set_istate]: set trigger_mode --> [%d]\n", CA_TIMEOUT_MS, false, false},
+    {19, CA_CMD_TDS, "trigger delay", &dev::trigger_delay, nullptr, &dev::trigger_delay,
+     cfg_arg::value, 0, 100,
+     "[ca410_set_istate]: [%s] invalid args, val = [%d], need [0:100] msec\n",
+     "[ca410_get_state]:  trigger_delay = [%d] msec\n",
+     "[ca410_set_istate]: set trigger delay --> [%d] msec\n", CA_TIMEOUT_MS, false, false},
+    // Writing the status runs the zero calibration; it changes only when read back.
+    {23, CA_CMD_ZRC, "zero calibration status", &dev::zero_calibration_status, nullptr, nullptr,
+     cfg_arg::none, 0, 0, nullptr, "[ca410_get_state]: zero_calibration_status = [%d]\n", nullptr,
+     CA_TIMEOUT_ZRC_MS, false, false},
+    {26, CA_CMD_MMS, "simultaneous measure control", &dev::simultaneous_measure, nullptr,
+     &dev::simultaneous_measure, cfg_arg::value, 0, 0, nullptr,
+     "[ca410_get_state]: simultaneous measure control = [%d]\n",
+     "[ca410_set_istate]: set simultaneous measure --> [%d]\n", CA_TIMEOUT_MS, false, false},
+    {28, CA_CMD_SCS, "Internal sync frequence", nullptr, &dev::internal_freq, &dev::sync_mode,
+     cfg_arg::sync, 0, 5, kSyncBound, "[ca410_get_state]: internal_freq = [%.4f]Hz\n",
+     "[ca410_set_istate]: set sync mode --> [%d]\n", CA_TIMEOUT_MS, false, false},
 };
 
 namespace {
@@ -41,136 +99,48 @@ bool usable(const ca410_dev *handle) {
     return handle && handle->sercom;
 }
 
-bool is_sync_item(int32_t item) {
-    return item == 1 || item == 9 || item == 10 || item == 15;
-}
-
 const char *or_null(const char *text) {
     return text ? text : "(null)";
 }
 
-// The item's 8-bit field, or null for the items kept elsewhere or not at all.
-uint8_t *byte_field(ca410_dev *dev, int32_t item) {
-    switch (item) {
-        case 0:
-            return &dev->display_mode;
-        case 1:
-            return &dev->sync_mode;
-        case 2:
-            return &dev->current_channel;
-        case 4:
-            return &dev->lum_unit;
-        case 5:
-            return &dev->measure_speed;
-        case 6:
-            return &dev->probe_display;
-        case 7:
-            return &dev->probe_output;
-        case 11:
-            return &dev->trigger_mode;
-        case 12:
-            return &dev->trigger_delay;
-        case 13:
-            return &dev->zero_calibration_status;
-        case 14:
-            return &dev->simultaneous_measure;
-        default:
-            return nullptr;
+// The argument text of a set into `args`; its length, or -1 after logging
+// why the value or text is refused.
+int set_args(const cfg_entry &e, const char *head, int32_t value, const char *text,
+             char (&args)[SET_ARGS_SIZE]) {
+    switch (e.arg) {
+        case cfg_arg::value:
+            return ca_format_args(args, sizeof args, "%d", value);
+        case cfg_arg::sync: {
+            if (value != 4 && value != 5) return ca_format_args(args, sizeof args, "%d", value);
+            // Modes 4 and 5 carry a frequency or time that goes out unchanged.
+            const size_t n = text ? std::strlen(text) : 0;
+            if (n < 1 || n > SYNC_TEXT_MAX) {
+                cloge(glog, 0, "[ca410_set_istate]: [%s] invalid args, [%s], need 1-6 bytes\n",
+                      head, or_null(text));
+                return -1;
+            }
+            if (!ca_text_is_sendable(text)) {
+                cloge(glog, 0,
+                      "[ca410_set_istate]: [%s] invalid args, printable ASCII without comma only\n",
+                      head);
+                return -1;
+            }
+            return ca_format_args(args, sizeof args, "%d,%s", value, text);
+        }
+        case cfg_arg::channel:
+            return ca_format_args(args, sizeof args, "1,%d", value);
+        case cfg_arg::channel_name:
+            if (value < 0 || value > 99 || !text || !*text || !ca_text_is_sendable(text)) {
+                cloge(glog, 0, "[ca410_set_istate]: [%s] invalid args, id[%d] name[%s]\n", head,
+                      value, or_null(text));
+                return -1;
+            }
+            return ca_format_args(args, sizeof args, "01,%02d,%.*s", value, CHANNEL_NAME_MAX, text);
+        case cfg_arg::none:
+            args[0] = '\0';
+            return 0;
     }
-}
-
-double *double_field(ca410_dev *dev, int32_t item) {
-    switch (item) {
-        case 8:
-            return &dev->temperature_shift;
-        case 10:
-            return &dev->manual_mode_measure_time;
-        case 15:
-            return &dev->internal_freq;
-        default:
-            return nullptr;
-    }
-}
-
-// The message after a read, by item; null where the item logs nothing.
-const char *const read_messages[CA_CFG_COUNT] = {
-    "[ca410_get_state]: display_mode = [%d]\n",
-    "[ca410_get_state]: sync_mode = [%d]\n",
-    "[ca410_get_state]: current channel = [%d]\n",
-    nullptr,
-    "[ca410_get_state]: lum_unit = [%d]\n",
-    "[ca410_get_state]: measure_speed = [%d]\n",
-    "[ca410_get_state]: probe_display = [%d]\n",
-    "[ca410_get_state]: probe_output = [%d]\n",
-    "[ca410_get_state]: temperature shift = [%.4f]\n",
-    nullptr,
-    "[ca410_get_state]: manual_mode_measure_time = [%.4f] msec\n",
-    "[ca410_get_state]:  trigger_mode = [%d]\n",
-    "[ca410_get_state]:  trigger_delay = [%d] msec\n",
-    "[ca410_get_state]: zero_calibration_status = [%d]\n",
-    "[ca410_get_state]: simultaneous measure control = [%d]\n",
-    "[ca410_get_state]: internal_freq = [%.4f]Hz\n",
-};
-
-// The message after a successful set, by item; null where the item logs
-// nothing of its own (3 has its own two-value line, 8 cannot be set).
-const char *const set_messages[CA_CFG_COUNT] = {
-    "[ca410_set_istate]: set display_mode --> [%d]\n",
-    "[ca410_set_istate]: set sync mode --> [%d]\n",
-    "[ca410_set_istate]: set current channel  --> [%d]\n",
-    nullptr,
-    "[ca410_set_istate]: set luminance unit --> [%d]\n",
-    "[ca410_set_istate]: set measure_speed --> [%d]\n",
-    "[ca410_set_istate]: set probe_display --> [%d]\n",
-    "[ca410_set_istate]: set probe_output --> [%d]\n",
-    nullptr,
-    "[ca410_set_istate]: set sync mode --> [%d]\n",
-    "[ca410_set_istate]: set sync mode --> [%d]\n",
-    "[ca410_set_istate]: set trigger_mode --> [%d]\n",
-    "[ca410_set_istate]: set trigger delay --> [%d] msec\n",
-    nullptr,
-    "[ca410_set_istate]: set simultaneous measure --> [%d]\n",
-    "[ca410_set_istate]: set sync mode --> [%d]\n",
-};
-
-// A value bound of the settable items: the range and the message naming it.
-struct value_bound {
-    int32_t low, high;
-    const char *message;
-};
-
-const value_bound *bound_of(int32_t item) {
-    static const value_bound sync{
-        0, 5, "[ca410_set_istate]: [%s] invalid args , val = [%d], need [0:5]\n"};
-    static const value_bound channel{0, 99,
-                                     "[ca410_set_istate]: [%s] invalid num = [%d], need [0:99]\n"};
-    static const value_bound lum{0, 1,
-                                 "[ca410_set_istate]: [%s] invalid args, val = [%d], need [0:1]\n"};
-    static const value_bound probe_display{
-        1, 10, "[ca410_set_istate]: [%s] invalid args, val = [%d] ,need [1:10]\n"};
-    static const value_bound probe_output{
-        1, 10, "[ca410_set_istate]: [%s] invalid args, val = [%d] , need[1:10]\n"};
-    static const value_bound delay{
-        0, 100, "[ca410_set_istate]: [%s] invalid args, val = [%d], need [0:100] msec\n"};
-    switch (item) {
-        case 1:
-        case 9:
-        case 10:
-        case 15:
-            return &sync;
-        case 2:
-            return &channel;
-        case 4:
-            return &lum;
-        case 6:
-            return &probe_display;
-        case 7:
-            return &probe_output;
-        case 12:
-            return &delay;
-        default:
-            return nullptr;
-    }
+    return -1;
 }
 
 }  // namespace
@@ -182,7 +152,7 @@ int32_t ca410_get_state(ca410_dev *handle, int32_t item) {
     }
     const cfg_entry &entry = cfgs[item];
     char args[16];
-    snprintf_c(args, sizeof args, "%d", entry.id);
+    ca_format_args(args, sizeof args, "%d", entry.id);
     clogd(glog, 7, "[ca410_get_state]: start (%d) id=[%d]  [%s] \n", item, entry.id, entry.name);
 
     char data[STATE_DATA_SIZE] = {};
@@ -197,16 +167,13 @@ int32_t ca410_get_state(ca410_dev *handle, int32_t item) {
         cloge(glog, 0, "[ca410_get_state]: STR,%d  received invalid data\n", item);
         return CA_E_RECEIVE;
     }
-
-    // The output probe number is one digit; longer data is cut to its first
-    // character before it is read.
-    if (item == 7 && std::strlen(data) >= 2) data[1] = '\0';
-    if (uint8_t *field = byte_field(handle, item)) {
-        *field = static_cast<uint8_t>(ca_read_int(data));
-        clogd(glog, 6, read_messages[item], *field);
-    } else if (double *value = double_field(handle, item)) {
-        *value = ca_read_double(data);
-        clogd(glog, 6, read_messages[item], *value);
+    if (entry.first_character_only && std::strlen(data) >= 2) data[1] = '\0';
+    if (entry.byte_field) {
+        handle->*entry.byte_field = static_cast<uint8_t>(ca_read_int(data));
+        clogd(glog, 6, entry.read_message, handle->*entry.byte_field);
+    } else if (entry.real_field) {
+        handle->*entry.real_field = ca_read_double(data);
+        clogd(glog, 6, entry.read_message, handle->*entry.real_field);
     }
     return CA_OK;
 }
@@ -225,66 +192,34 @@ int32_t ca410_set_istate(ca410_dev *handle, int32_t item, int32_t value, const c
     const char *head = keystr[entry.cmd];
     clogd(glog, 7, "[ca410_set_istate]: config id[%d] [%s] --> cmd[%d] [%s]\n", item, entry.name,
           entry.cmd, head);
-
-    char args[SET_ARGS_SIZE];
-    snprintf_c(args, sizeof args, "%d", value);
-    if (const value_bound *b = bound_of(item); b && (value < b->low || value > b->high)) {
-        cloge(glog, 0, b->message, head, value);
+    if (entry.bound_message && (value < entry.low || value > entry.high)) {
+        cloge(glog, 0, entry.bound_message, head, value);
         return CA_E_ARGS;
     }
-    if (is_sync_item(item) && (value == 4 || value == 5)) {
-        // Modes 4 and 5 carry a frequency or time that goes out unchanged.
-        const size_t n = text ? std::strlen(text) : 0;
-        if (n < 1 || n > SYNC_TEXT_MAX) {
-            cloge(glog, 0, "[ca410_set_istate]: [%s] invalid args, [%s], need 1-6 bytes\n", head,
-                  or_null(text));
-            return CA_E_ARGS;
-        }
-        if (!ca_text_is_sendable(text)) {
-            cloge(glog, 0,
-                  "[ca410_set_istate]: [%s] invalid args, printable ASCII without comma only\n",
-                  head);
-            return CA_E_ARGS;
-        }
-        snprintf_c(args, sizeof args, "%d,%s", value, text);
-    } else if (item == 2) {
-        snprintf_c(args, sizeof args, "1,%d", value);
-    } else if (item == 3) {
-        if (value < 0 || value > 99 || !text || !*text || !ca_text_is_sendable(text)) {
-            cloge(glog, 0, "[ca410_set_istate]: [%s] invalid args, id[%d] name[%s]\n", head, value,
-                  or_null(text));
-            return CA_E_ARGS;
-        }
-        snprintf_c(args, sizeof args, "01,%02d,%.*s", value, CHANNEL_NAME_MAX, text);
-    } else if (item == CA_ITEM_ZERO_CAL) {
-        args[0] = '\0';
-    }
+    char args[SET_ARGS_SIZE];
+    const int n = set_args(entry, head, value, text, args);
+    if (n < 0) return CA_E_ARGS;
 
-    const uint32_t timeout = item == CA_ITEM_ZERO_CAL ? CA_TIMEOUT_ZRC_MS : CA_TIMEOUT_MS;
     char data[STATE_DATA_SIZE] = {};
     int32_t len = 0;
-    const int32_t r = ca_command(handle, entry.cmd, args, 0, data, STATE_DATA_SIZE, &len, timeout);
+    const int32_t r =
+        ca_command(handle, entry.cmd, args, n, data, STATE_DATA_SIZE, &len, entry.set_timeout_ms);
     if (r != CA_OK) {
         cloge(glog, 0, "[ca410_set_istate]: cmd (%s) err, 0x%x\n", head, r);
         return r;
     }
-
-    if (item == 3) {
+    if (entry.set_field) {
+        handle->*entry.set_field = static_cast<uint8_t>(value);
+        clogd(glog, 6, entry.set_message, handle->*entry.set_field);
+    } else if (entry.arg == cfg_arg::channel_name) {
         clogd(glog, 6, "[ca410_set_istate]: set channel[%d] name [%s]\n", value, text);
-    } else if (item != CA_ITEM_ZERO_CAL) {
-        // Writing the zero calibration item runs the calibration; the
-        // status field changes only when it is read back.
-        uint8_t *field = byte_field(handle, is_sync_item(item) ? 1 : item);
-        *field = static_cast<uint8_t>(value);
-        clogd(glog, 6, set_messages[item], *field);
     }
     return CA_OK;
 }
 
 int32_t ca410_get_config(ca410_dev *handle) {
     for (int32_t item = 0; item < CA_CFG_COUNT; ++item) {
-        // The external sync frequency can only be read in external sync mode.
-        if (item == CA_ITEM_EXTERNAL_SYNC && handle && handle->sync_mode != 2) {
+        if (cfgs[item].external_sync_only && handle && handle->sync_mode != 2) {
             cloge(glog, 0,
                   "[ca410_get_config]: External Frequent need 2(Sync Mode), current = [%d]\n",
                   handle->sync_mode);
