@@ -16,7 +16,7 @@ Modules: :mod:`ca410.colour` (chromaticity, CCT, spectra, gamut figures),
 :mod:`ca410.plot` (the CIE 1931 xy diagram; needs matplotlib).
 """
 
-from . import colour
+from . import cgats, colour, patches
 from ._errors import ColourResult, Error, Result
 from ._lib import LibraryNotFound
 from .instrument import (
