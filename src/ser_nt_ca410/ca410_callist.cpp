@@ -79,10 +79,29 @@ int32_t read_channel(ca410_dev *handle, int32_t channel, int32_t disp_mode,
     return ca_command(handle, CA_CMD_TDR, args, n, data, TDR_DATA_SIZE, nullptr, CA_TIMEOUT_MS);
 }
 
-void read_rows(char *const *items, int32_t count, int32_t first, double (&rows)[4][3]) {
-    for (int32_t i = 0; i < 12; ++i) {
-        if (first + i < count) rows[i / 3][i % 3] = ca_read_double(items[first + i]);
+// The "TDR," answer of one channel split at its commas (in place): every
+// reader of a channel takes its positions from here.
+struct channel_answer {
+    char *items[MAX_POSITIONS] = {};
+    int32_t count = 0;        // positions in the answer (items keeps the first MAX_POSITIONS)
+    long channel = 0;         // the channel its first item names
+    const char *number = "";  // that item from the number on
+
+    bool has(int32_t pos) const { return pos < count && pos < MAX_POSITIONS; }
+    long integer(int32_t pos) const { return ca_read_int(items[pos]); }
+    // White, red, green, blue, X, Y, Z each, from position `first` on.
+    void rows(int32_t first, double (&out)[4][3]) const {
+        for (int32_t i = 0; i < 12; ++i) {
+            if (has(first + i)) out[i / 3][i % 3] = ca_read_double(items[first + i]);
+        }
     }
+};
+
+channel_answer parse_channel_answer(char *data) {
+    channel_answer a;
+    a.count = ca_split_fields(data, a.items, MAX_POSITIONS);
+    if (a.has(POS_CHANNEL)) a.channel = read_channel_item(a.items[POS_CHANNEL], &a.number);
+    return a;
 }
 
 // How a walk ended, for the messages written once the threshold is back.
@@ -101,29 +120,21 @@ walk_end walk_channels(ca410_dev *handle) {
         const int32_t r = read_channel(handle, n, 7, data);
         if (r != CA_OK) return {r, n, 0};
 
-        char *items[POS_NAME + 1] = {};
-        const int32_t count = ca_split_fields(data, items, POS_NAME + 1);
-        const char *name = nullptr;
-        long type = 0;
-        long read = 0;
-        for (int32_t pos = 0; pos < count && pos <= POS_NAME; ++pos) {
-            if (pos == POS_CHANNEL) {
-                clogd(glog, 7, "[ca410_get_callist]: channel num = [%s]\n", items[pos]);
-                const char *number = nullptr;
-                read = read_channel_item(items[pos], &number);
-                if (read != n) return {CA_E_PARSE, n, read};
-            } else if (pos == POS_TYPE) {
-                type = ca_read_int(items[pos]);
-                clogd(glog, 7, "[ca410_get_callist]: get channel type = [%s] [%d]\n", items[pos],
-                      static_cast<int>(type));
-            } else if (pos == POS_NAME) {
-                name = items[pos];
-                clogd(glog, 7, "[ca410_get_callist]: get channel name = [%s]\n", name);
-                clogd(glog, 8, "[ca410_get_callist]: find [%d] name = [%s] type = [%d]\n",
-                      static_cast<int>(read), name, static_cast<int>(type));
-            }
+        const channel_answer a = parse_channel_answer(data);
+        if (!a.has(POS_CHANNEL)) continue;
+        clogd(glog, 7, "[ca410_get_callist]: channel num = [%s]\n", a.items[POS_CHANNEL]);
+        if (a.channel != n) return {CA_E_PARSE, n, a.channel};
+        const long type = a.has(POS_TYPE) ? a.integer(POS_TYPE) : 0;
+        if (a.has(POS_TYPE)) {
+            clogd(glog, 7, "[ca410_get_callist]: get channel type = [%s] [%d]\n", a.items[POS_TYPE],
+                  static_cast<int>(type));
         }
-        if (!name || type != WRGB_TYPE) continue;
+        if (!a.has(POS_NAME)) continue;
+        const char *name = a.items[POS_NAME];
+        clogd(glog, 7, "[ca410_get_callist]: get channel name = [%s]\n", name);
+        clogd(glog, 8, "[ca410_get_callist]: find [%d] name = [%s] type = [%d]\n",
+              static_cast<int>(a.channel), name, static_cast<int>(type));
+        if (type != WRGB_TYPE) continue;
 
         auto *e = static_cast<ca410_callist_entry *>(std::calloc(1, sizeof(ca410_callist_entry)));
         if (!e) continue;  // passed over; the walk goes on
@@ -203,37 +214,26 @@ int32_t ca410_get_calfile(ca410_dev *handle, int32_t channel, int32_t disp_mode,
         cloge(glog, 0, "[ca410_get_calfile]: TDR cmd err, 0x%x\n", r);
         return r;
     }
-    char *items[MAX_POSITIONS] = {};
-    const int32_t count = ca_split_fields(data, items, MAX_POSITIONS);
-    const int32_t walked = count < MAX_POSITIONS ? count : MAX_POSITIONS;
-    long type = 0;
-    for (int32_t pos = 0; pos < walked; ++pos) {
-        const char *item = items[pos];
-        if (pos == POS_CHANNEL) {
-            const char *number = nullptr;
-            const long read = read_channel_item(item, &number);
-            if (read != channel) {
-                cloge(glog, 0, "[ca410_get_calfile]: get ch %d != %d\n", static_cast<int>(read),
-                      channel);
-                return CA_E_PARSE;
-            }
-        } else if (pos == POS_TYPE) {
-            type = ca_read_int(item);
-            clogd(glog, 7, "[ca410_get_calfile]: get cal type = [%d] [%s]\n",
-                  static_cast<int>(type), item);
-        } else if (pos == POS_NAME) {
-            clogd(glog, 7, "[ca410_get_calfile]: get cal id = [%s]\n", item);
-        } else if (pos == POS_DISP_MODE) {
-            const long mode = ca_read_int(item);
-            if (mode != disp_mode) {
-                cloge(glog, 0, "[ca410_get_calfile]: get disp_mode %d != %d\n",
-                      static_cast<int>(mode), disp_mode);
-                return CA_E_PARSE;
-            }
-        }
+    const channel_answer a = parse_channel_answer(data);
+    if (a.has(POS_CHANNEL) && a.channel != channel) {
+        cloge(glog, 0, "[ca410_get_calfile]: get ch %d != %d\n", static_cast<int>(a.channel),
+              channel);
+        return CA_E_PARSE;
     }
-    if (count < MIN_POSITIONS) {
-        cloge(glog, 0, "[ca410_get_calfile]: parse %d item < 41 \n", count);
+    const long type = a.has(POS_TYPE) ? a.integer(POS_TYPE) : 0;
+    if (a.has(POS_TYPE)) {
+        clogd(glog, 7, "[ca410_get_calfile]: get cal type = [%d] [%s]\n", static_cast<int>(type),
+              a.items[POS_TYPE]);
+    }
+    if (a.has(POS_NAME))
+        clogd(glog, 7, "[ca410_get_calfile]: get cal id = [%s]\n", a.items[POS_NAME]);
+    if (a.has(POS_DISP_MODE) && a.integer(POS_DISP_MODE) != disp_mode) {
+        cloge(glog, 0, "[ca410_get_calfile]: get disp_mode %d != %d\n",
+              static_cast<int>(a.integer(POS_DISP_MODE)), disp_mode);
+        return CA_E_PARSE;
+    }
+    if (a.count < MIN_POSITIONS) {
+        cloge(glog, 0, "[ca410_get_calfile]: parse %d item < 41 \n", a.count);
         return CA_E_PARSE;
     }
     if (!info) {
@@ -243,14 +243,14 @@ int32_t ca410_get_calfile(ca410_dev *handle, int32_t channel, int32_t disp_mode,
     info->channel = channel;
     info->disp_mode = disp_mode;
     info->cal_type = static_cast<int32_t>(type);
-    if (take_name(info->name, items[POS_NAME], channel)) {
+    if (take_name(info->name, a.items[POS_NAME], channel)) {
         clogd(glog, 5, "[ca410_get_calfile]: ch%d no name founded, reset to [%s]\n", channel,
               info->name);
     }
     clogd(glog, 6, "[ca410_get_calfile]: channel [%d]  name [%s]  disp_mode [%d] cal_type [%d]\n",
           info->channel, info->name, info->disp_mode, info->cal_type);
-    read_rows(items, count, POS_TARGET, info->target);
-    read_rows(items, count, POS_MEASURE, info->measure);
+    a.rows(POS_TARGET, info->target);
+    a.rows(POS_MEASURE, info->measure);
     for (int i = 0; i < 4; ++i) {
         const double *m = info->measure[i];
         const double *t = info->target[i];
@@ -261,7 +261,7 @@ int32_t ca410_get_calfile(ca410_dev *handle, int32_t channel, int32_t disp_mode,
     // An answer of exactly 41 positions lacks the last date item: shown empty.
     const char *date[DATE_ITEMS];
     for (int32_t i = 0; i < DATE_ITEMS; ++i) {
-        date[i] = POS_DATE + i < count ? items[POS_DATE + i] : "";
+        date[i] = a.has(POS_DATE + i) ? a.items[POS_DATE + i] : "";
     }
     clogd(glog, 6, "[ca410_get_calfile]: date: [%s:%s:%s:%s:%s:%s]\n", date[0], date[1], date[2],
           date[3], date[4], date[5]);
@@ -289,47 +289,41 @@ int32_t ca410_ch_info(ca410_dev *handle, int32_t channel, int32_t disp_mode) {
         cloge(glog, 0, "[ca410_ch_info]: TDR cmd err, 0x%x\n", r);
         return r;
     }
-    char *items[MAX_POSITIONS] = {};
-    const int32_t count = ca_split_fields(data, items, MAX_POSITIONS);
-    const int32_t walked = count < MAX_POSITIONS ? count : MAX_POSITIONS;
-    for (int32_t pos = 0; pos < walked; ++pos) {
-        const char *item = items[pos];
-        if (pos == POS_CHANNEL) {
-            clogd(glog, 6, "[ca410_ch_info]: channel = [%s]\n", item);
-            const char *number = nullptr;
-            const long read = read_channel_item(item, &number);
-            clogd(glog, 6, "[ca410_ch_info]: [%s]\n", number);
-            if (read != channel) {
-                cloge(glog, 0, "[ca410_ch_info]: get ch %d != %d\n", static_cast<int>(read),
-                      channel);
-                return CA_E_PARSE;
-            }
-        } else if (pos == POS_MODEL) {
-            clogd(glog, 6, "[ca410_ch_info]: model = [%s]\n", item);
-        } else if (pos == POS_TYPE) {
-            clogd(glog, 6, "[ca410_ch_info]: calibration type = [%s] [%d]\n", item,
-                  static_cast<int>(ca_read_int(item)));
-        } else if (pos == POS_NAME) {
-            clogd(glog, 6, "[ca410_ch_info]: channel name = [%s]\n", item);
-        } else if (pos == POS_DISP_MODE) {
-            const long mode = ca_read_int(item);
-            clogd(glog, 6, "[ca410_ch_info]: display mode = [%s] [%d]\n", item,
-                  static_cast<int>(mode));
-            if (mode != disp_mode) {
-                cloge(glog, 0, "[ca410_ch_info]: get disp_mode %d != %d\n", static_cast<int>(mode),
-                      disp_mode);
-                return CA_E_PARSE;
-            }
+    const channel_answer a = parse_channel_answer(data);
+    if (a.has(POS_CHANNEL)) {
+        clogd(glog, 6, "[ca410_ch_info]: channel = [%s]\n", a.items[POS_CHANNEL]);
+        clogd(glog, 6, "[ca410_ch_info]: [%s]\n", a.number);
+        if (a.channel != channel) {
+            cloge(glog, 0, "[ca410_ch_info]: get ch %d != %d\n", static_cast<int>(a.channel),
+                  channel);
+            return CA_E_PARSE;
         }
     }
-    if (count < MIN_POSITIONS) {
+    if (a.has(POS_MODEL)) clogd(glog, 6, "[ca410_ch_info]: model = [%s]\n", a.items[POS_MODEL]);
+    if (a.has(POS_TYPE)) {
+        clogd(glog, 6, "[ca410_ch_info]: calibration type = [%s] [%d]\n", a.items[POS_TYPE],
+              static_cast<int>(a.integer(POS_TYPE)));
+    }
+    if (a.has(POS_NAME))
+        clogd(glog, 6, "[ca410_ch_info]: channel name = [%s]\n", a.items[POS_NAME]);
+    if (a.has(POS_DISP_MODE)) {
+        const long mode = a.integer(POS_DISP_MODE);
+        clogd(glog, 6, "[ca410_ch_info]: display mode = [%s] [%d]\n", a.items[POS_DISP_MODE],
+              static_cast<int>(mode));
+        if (mode != disp_mode) {
+            cloge(glog, 0, "[ca410_ch_info]: get disp_mode %d != %d\n", static_cast<int>(mode),
+                  disp_mode);
+            return CA_E_PARSE;
+        }
+    }
+    if (a.count < MIN_POSITIONS) {
         cloge(glog, 0, "[ca410_ch_info]: parse return data err\n");
         return CA_E_PARSE;
     }
     double target[4][3] = {};
     double measure[4][3] = {};
-    read_rows(items, count, POS_TARGET, target);
-    read_rows(items, count, POS_MEASURE, measure);
+    a.rows(POS_TARGET, target);
+    a.rows(POS_MEASURE, measure);
     // Padded so that the four lines align.
     static const char *const colours[4] = {"white", "red  ", "green", "blue "};
     for (int i = 0; i < 4; ++i) {
