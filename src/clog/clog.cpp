@@ -63,6 +63,12 @@ bool write_to_handler(const char *format, va_list args) {
 
 }  // namespace
 
+void clog_end_line() {
+    if (!installed.load(std::memory_order_acquire) || pending.used == 0) return;
+    std::lock_guard<std::mutex> hold(handler_lock);
+    if (line_handler) deliver_pending();
+}
+
 void clog_set_line_handler(clog_line_handler handler, void *context) {
     std::lock_guard<std::mutex> hold(handler_lock);
     line_handler = handler;

@@ -40,6 +40,9 @@ constexpr int32_t CLOG_LEVEL_FAILURE = -1;
 // standard error back. Thread-safe: calls to the handler are serialised, and
 // once this returns the old handler is neither running nor called again.
 void clog_set_line_handler(clog_line_handler handler, void *context);
+// Hands a line this thread left without its line end to the handler, if
+// there is one (standard error shows it joined to the next message).
+void clog_end_line();
 
 // Standard output, flushed after each message.
 void default_v_log(void *context, clog *log, const char *format, va_list args);

@@ -12,7 +12,7 @@ constexpr int32_t LOG_LEVEL_MAX = 8;
 // so no exception can reach the C caller.
 extern "C" CA410_API int32_t CA410_CALL ca410DeviceOpen(ca410_dev **handle_out, const char *port,
                                                         int32_t log_level) {
-    failure_clear();
+    const export_call call;
     if (!handle_out || !port) {
         cloge(glog, 0, "[ca410DeviceOpen]: invalid args\n");
         return CA_E_ARGS;
@@ -34,7 +34,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410DeviceOpen(ca410_dev **handle_out, 
 }
 
 extern "C" CA410_API int32_t CA410_CALL ca410DeviceRelease(ca410_dev *handle) {
-    failure_clear();
+    const export_call call;
     ca410_dev_release(handle);
     return CA_OK;
 }

@@ -361,7 +361,7 @@ int32_t ca410_ch_reset(ca410_dev *handle, int32_t channel) {
 extern "C" CA410_API int32_t CA410_CALL ca410GetCallist(ca410_dev *handle,
                                                         ca410_callist_entry **list,
                                                         int32_t *count) {
-    failure_clear();
+    const export_call call;
     if (handle && handle->calfile_num != 0) {
         clogd(glog, 4, "[ca410GetCallist]: calfile num = [%d], release first\n",
               handle->calfile_num);
@@ -409,7 +409,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410GetCallist(ca410_dev *handle,
 }
 
 extern "C" CA410_API int32_t CA410_CALL ca410DeleteCallist(ca410_callist_entry **list) {
-    failure_clear();
+    const export_call call;
     if (!list) return CA_OK;
     for (ca410_callist_entry *e = *list; e;) {
         ca410_callist_entry *next = e->next;
@@ -424,7 +424,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410DeleteCallist(ca410_callist_entry *
 
 extern "C" CA410_API int32_t CA410_CALL ca410GetCalfile(ca410_dev *handle, int32_t channel,
                                                         ca410_calfile *calfile) {
-    failure_clear();
+    const export_call call;
     if (channel < 0 || channel > LAST_CHANNEL) {
         cloge(glog, 0, "[ca410GetCalfile]: invalid args of channel %d, need [0:99]\n", channel);
         return CA_E_ARGS;
@@ -453,7 +453,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410GetCalfile(ca410_dev *handle, int32
 }
 
 extern "C" CA410_API int32_t CA410_CALL ca410DeleteCalfile(ca410_dev *handle, int32_t channel) {
-    failure_clear();
+    const export_call call;
     if (channel < 0 || channel > LAST_CHANNEL) {
         cloge(glog, 0, "[ca410DeleteCalfile]: invid args of channel %d, need [0:99]\n", channel);
         return CA_E_ARGS;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "ca410_host.h"
+#include "clog/clog.h"
 
 // Starts afresh: every exported instrument function calls it first.
 void failure_clear();
@@ -22,3 +23,14 @@ void failure_set_from_system(int32_t fallback, const char *port, const char *det
 // Names the port of the failure recorded last.
 void failure_set_port(const char *port);
 const ca410_failure &failure_current();
+
+// The span of one exported instrument function on this thread: it starts
+// with no failure recorded and ends with the log's last line handed to the
+// host's handler whole, also when its message had no line end.
+class export_call {
+  public:
+    export_call() { failure_clear(); }
+    ~export_call() { clog_end_line(); }
+    export_call(const export_call &) = delete;
+    export_call &operator=(const export_call &) = delete;
+};

@@ -198,7 +198,7 @@ const init_step init_steps[] = {
 }  // namespace
 
 extern "C" CA410_API int32_t CA410_CALL ca410DeviceInit(ca410_dev *handle) {
-    failure_clear();
+    const export_call call;
     for (const init_step &step : init_steps) {
         const int32_t r = step.run(handle);
         if (r != CA_OK) {
@@ -212,7 +212,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410DeviceInit(ca410_dev *handle) {
 }
 
 extern "C" CA410_API int32_t CA410_CALL ca410DeviceReset(ca410_dev *handle) {
-    failure_clear();
+    const export_call call;
     const int32_t r = ca410_set_reset(handle, 2);
     if (r != CA_OK) {
         cloge(glog, 0, "[ca410DeviceReset]: ca410_set_reset err, 0x%x\n", r);
@@ -224,7 +224,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410DeviceReset(ca410_dev *handle) {
 
 extern "C" CA410_API int32_t CA410_CALL ca410GetDeviceInfo(ca410_dev *handle,
                                                            ca410_dev_info *info) {
-    failure_clear();
+    const export_call call;
     if (!handle || !info) {
         cloge(glog, 0, "[ca410GetDeviceInfo]: invalid args\n");
         return handle ? CA_E_ARGS : CA_E_NOT_READY;

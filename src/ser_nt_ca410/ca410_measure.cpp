@@ -75,7 +75,7 @@ int32_t ca410_measure(ca410_dev *handle, int32_t fmt, double *meas) {
 }
 
 extern "C" CA410_API int32_t CA410_CALL ca410MeasureXYZ(ca410_dev *handle, double *xyz) {
-    failure_clear();
+    const export_call call;
     if (!handle) {
         cloge(glog, 0, "[ca410MeasureXYZ]: invalid args\n");
         return CA_E_NOT_READY;

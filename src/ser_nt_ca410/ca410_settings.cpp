@@ -238,7 +238,7 @@ int32_t ca410_get_config(ca410_dev *handle) {
 
 extern "C" CA410_API int32_t CA410_CALL ca410GetDeviceStat(ca410_dev *handle,
                                                            ca410_dev_stat *stat) {
-    failure_clear();
+    const export_call call;
     if (!stat) {
         cloge(glog, 0, "[ca410GetDeviceStat]: invalid args\n");
         return CA_E_ARGS;
@@ -257,7 +257,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410GetDeviceStat(ca410_dev *handle,
 }
 
 extern "C" CA410_API int32_t CA410_CALL ca410SetChannel(ca410_dev *handle, int32_t ch) {
-    failure_clear();
+    const export_call call;
     if (ch < 0 || ch > 99) {
         cloge(glog, 0, "[ca410SetChannel]: invalid args of ch=%d, need [0:99]\n", ch);
         return CA_E_ARGS;
@@ -272,7 +272,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410SetChannel(ca410_dev *handle, int32
 }
 
 extern "C" CA410_API int32_t CA410_CALL ca410SetMeasureSpeed(ca410_dev *handle, int32_t speed) {
-    failure_clear();
+    const export_call call;
     if (speed < 0 || speed > 3) {
         cloge(glog, 0, "[ca410SetMeasureSpeed]: invalid args of speed %d, need [0:3]\n", speed);
         return CA_E_ARGS;
@@ -287,7 +287,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410SetMeasureSpeed(ca410_dev *handle, 
 }
 
 extern "C" CA410_API int32_t CA410_CALL ca410BlackCalibration(ca410_dev *handle) {
-    failure_clear();
+    const export_call call;
     const int32_t r = ca410_set_istate(handle, CA_ITEM_ZERO_CAL, 0, nullptr);
     if (r != CA_OK) {
         cloge(glog, 0, "[ca410BlackCalibration]: ca410_set_istate err, 0x%x\n", r);

@@ -189,7 +189,7 @@ int32_t ca410_ch_enter(ca410_dev *handle, int32_t channel, int32_t year, int32_t
 
 extern "C" CA410_API int32_t CA410_CALL ca410WRGBCalibWhite(ca410_dev *handle, const double *target,
                                                             double *measure) {
-    failure_clear();
+    const export_call call;
     static const colour_step step{"ca410WRGBCalibWhite", "white", WHITE};
     if (target_refused(step, target)) return CA_E_ARGS;
     int32_t r = ca410_set_istate(handle, CA_ITEM_DISPLAY_MODE, CAL_DISP_MODE, nullptr);
@@ -207,19 +207,19 @@ extern "C" CA410_API int32_t CA410_CALL ca410WRGBCalibWhite(ca410_dev *handle, c
 
 extern "C" CA410_API int32_t CA410_CALL ca410WRGBCalibRed(ca410_dev *handle, const double *target,
                                                           double *measure) {
-    failure_clear();
+    const export_call call;
     return colour({"ca410WRGBCalibRed", "red", RED}, handle, target, measure);
 }
 
 extern "C" CA410_API int32_t CA410_CALL ca410WRGBCalibGreen(ca410_dev *handle, const double *target,
                                                             double *measure) {
-    failure_clear();
+    const export_call call;
     return colour({"ca410WRGBCalibGreen", "green", GREEN}, handle, target, measure);
 }
 
 extern "C" CA410_API int32_t CA410_CALL ca410WRGBCalibBlue(ca410_dev *handle, const double *target,
                                                            double *measure) {
-    failure_clear();
+    const export_call call;
     return colour({"ca410WRGBCalibBlue", "blue", BLUE}, handle, target, measure);
 }
 
@@ -227,7 +227,7 @@ extern "C" CA410_API int32_t CA410_CALL ca410WRGBCalibEnd(ca410_dev *handle, int
                                                           const char *name, int32_t year,
                                                           int32_t month, int32_t day,
                                                           int32_t hour) {
-    failure_clear();
+    const export_call call;
     if (channel < 1 || channel > 99) {
         // This message has always gone out without a line end.
         cloge(glog, 0, "[ca410WRGBCalibEnd]: invalid args of calib channel %d, need [1:99]",

@@ -133,6 +133,25 @@ TEST(PosixBackendHelpers, DeadlinesRatesLineSettingsAndPortNames) {
     std::string names;
     for (const auto &[name, path] : ports) names += (path == dev / name ? " " : " !") + name;
     EXPECT_EQ(names, " rfcomm0 ttyACM0 ttyAMA0 ttyS0 ttyS2 ttyUSB2 ttyUSB10");
+    // What sysfs says of the USB device two levels above the tty's interface.
+    const fs::path usb = root / "devices/usb1/1-1", tty = usb / "1-1:1.0/ttyUSB2";
+    fs::create_directories(tty);
+    fs::create_directories(sys / "ttyUSB2");
+    fs::create_directory_symlink(tty, sys / "ttyUSB2/device");
+    const std::pair<const char *, const char *> files[] = {{"idVendor", "0403\n"},
+                                                           {"idProduct", "6001\n"},
+                                                           {"manufacturer", "FTDI\n"},
+                                                           {"product", "FT232R USB UART\n"},
+                                                           {"serial", "A1B2C3\n"}};
+    for (const auto &[file, text] : files) std::ofstream(usb / file) << text;
+    ser_port_details details{};
+    ASSERT_TRUE(ser_posix::usb_details(sys, "ttyUSB2", &details));
+    EXPECT_EQ(std::make_tuple(details.usb_vendor_id, details.usb_product_id,
+                              std::string(details.description), std::string(details.manufacturer),
+                              std::string(details.serial_number)),
+              std::make_tuple(0x0403, 0x6001, std::string("FT232R USB UART"), std::string("FTDI"),
+                              std::string("A1B2C3")));
+    EXPECT_FALSE(ser_posix::usb_details(sys, "ttyS0", &details));  // a UART, no USB device
     fs::remove_all(root);
 }
 
