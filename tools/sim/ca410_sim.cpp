@@ -27,6 +27,9 @@ using time_point = clock_type::time_point;
 namespace {
 
 constexpr std::size_t max_frame = 4096;  // a line without carriage return is dropped beyond this
+// Pieces of output waiting for the line. A host that writes without reading
+// is not read from beyond this, as a real instrument's handshake would hold it.
+constexpr std::size_t max_queued = 1024;
 constexpr auto chatter_period = std::chrono::milliseconds(5);
 constexpr char chatter_byte = '#';
 constexpr auto hangup_pause = std::chrono::milliseconds(100);
@@ -62,7 +65,8 @@ struct ca410_sim::impl {
     mutable std::condition_variable frames_cv;
     sim::instrument inst;
     sim::fault_set faults;
-    std::vector<frame_record> frames;
+    std::deque<frame_record> frames;
+    std::size_t frames_dropped = 0;
     bool pace;
     bool chatter = false;
     std::optional<time_point> chatter_until;
@@ -71,6 +75,7 @@ struct ca410_sim::impl {
 
     std::mutex save_m;  // one state file writer at a time
     std::string last_save_error;
+    sim::state_file_lock state_lock;  // held while running
 
     // Serving thread only (and start/stop while it is not running).
     std::thread thread;
@@ -160,6 +165,10 @@ struct ca410_sim::impl {
                     queue({due + std::chrono::milliseconds(d.late->delay_ms),
                            std::move(d.late->bytes), false, true});
             }
+        }
+        if (frames.size() == ca410_sim::max_frames) {
+            frames.pop_front();
+            ++frames_dropped;
         }
         frames.push_back(std::move(rec));
         frames_cv.notify_all();
@@ -286,7 +295,7 @@ struct ca410_sim::impl {
             // host may set its own soon after it opens.
             pollfd fds[3] = {
                 {wake_fd[0], POLLIN, 0}, {line.master(), 0, 0}, {line.watch_fd(), POLLIN, 0}};
-            if (now >= read_backoff) fds[1].events |= POLLIN;
+            if (now >= read_backoff && out.size() < max_queued) fds[1].events |= POLLIN;
             if (line_full) fds[1].events |= POLLOUT;
             timespec ts{};
             timespec *timeout = nullptr;
@@ -348,10 +357,12 @@ bool ca410_sim::start(std::string *error) {
     std::string why;
     const auto fail = [&](const std::string &msg) {
         if (error) *error = msg;
+        d.state_lock.release();
         return false;
     };
     bool fresh_file = false;
     if (!d.options.state_file.empty()) {
+        if (!d.state_lock.acquire(d.options.state_file, &why)) return fail(why);
         sim::lasting_state st;
         switch (sim::load_state_file(d.options.state_file, &st, &why)) {
             case sim::load_result::refused:
@@ -417,6 +428,7 @@ void ca410_sim::stop() {
         if (fd >= 0) ::close(fd);
         fd = -1;
     }
+    d.state_lock.release();
     std::lock_guard<std::mutex> lock(d.m);
     d.running = false;
     d.port.clear();
@@ -537,9 +549,9 @@ void ca410_sim::fault_error_for_head(std::string head, int code) {
     impl_->faults.error_for_head(std::move(head), code);
 }
 
-void ca410_sim::fault_answer_for_frame(std::string frame, std::optional<std::string> answer) {
+bool ca410_sim::fault_answer_for_frame(std::string frame, std::optional<std::string> answer) {
     std::lock_guard<std::mutex> lock(impl_->m);
-    impl_->faults.answer_for_frame(std::move(frame), std::move(answer));
+    return impl_->faults.answer_for_frame(std::move(frame), std::move(answer), max_armed_frames);
 }
 
 void ca410_sim::fault_warning_next(int number, int n) {
@@ -572,9 +584,11 @@ void ca410_sim::fault_no_cr_next() {
     impl_->faults.no_cr_next();
 }
 
-void ca410_sim::fault_long_answer_next(std::size_t length) {
+bool ca410_sim::fault_long_answer_next(std::size_t length) {
+    if (length > max_answer_length) return false;
     std::lock_guard<std::mutex> lock(impl_->m);
     impl_->faults.long_next(length);
+    return true;
 }
 
 void ca410_sim::fault_chatter(bool on, int duration_ms) {
@@ -606,15 +620,22 @@ void ca410_sim::clear_faults() {
 
 std::vector<frame_record> ca410_sim::frames() const {
     std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->frames;
+    return {impl_->frames.begin(), impl_->frames.end()};
+}
+
+std::size_t ca410_sim::frames_dropped() const {
+    std::lock_guard<std::mutex> lock(impl_->m);
+    return impl_->frames_dropped;
 }
 
 void ca410_sim::clear_frames() {
     std::lock_guard<std::mutex> lock(impl_->m);
     impl_->frames.clear();
+    impl_->frames_dropped = 0;
 }
 
 bool ca410_sim::wait_frames(std::size_t n, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(impl_->m);
-    return impl_->frames_cv.wait_for(lock, timeout, [&] { return impl_->frames.size() >= n; });
+    return impl_->frames_cv.wait_for(
+        lock, timeout, [&] { return impl_->frames.size() + impl_->frames_dropped >= n; });
 }

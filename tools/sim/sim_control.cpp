@@ -12,10 +12,12 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -110,7 +112,10 @@ std::string fault_command(ca410_sim &sim, std::string_view line,
         if (w.size() < 3 || !unescape_bytes(w[2], &frame) ||
             (!lost && !unescape_bytes(after_words(line, 3), &answer)))
             return usage("answer-frame FRAME [TEXT]");
-        sim.fault_answer_for_frame(frame, lost ? std::nullopt : std::optional<std::string>(answer));
+        if (!sim.fault_answer_for_frame(frame,
+                                        lost ? std::nullopt : std::optional<std::string>(answer)))
+            return "error: fault answer-frame: " + std::to_string(ca410_sim::max_armed_frames) +
+                   " frames are armed already (fault clear disarms them)";
     } else if (kind == "silent-next") {
         const auto n = arg_int(2, 1);
         if (!n || w.size() > 3) return usage("silent-next [N]");
@@ -138,7 +143,9 @@ std::string fault_command(ca410_sim &sim, std::string_view line,
     } else if (kind == "long-next") {
         const auto len = w.size() > 2 ? parse_whole<std::size_t>(w[2]) : std::nullopt;
         if (!len || w.size() != 3) return usage("long-next LENGTH");
-        sim.fault_long_answer_next(*len);
+        if (!sim.fault_long_answer_next(*len))
+            return out_of_range("fault long-next", "LENGTH",
+                                "0 to " + std::to_string(ca410_sim::max_answer_length), w[2]);
     } else if (kind == "chatter") {
         const bool on = w.size() > 2 && w[2] == "on";
         const auto ms = arg_int(3, 0);
@@ -270,6 +277,8 @@ std::string control_execute(ca410_sim &sim, std::string_view line, bool *quit) {
     if (cmd == "frames" && w.size() == 1) {
         const auto frames = sim.frames();
         std::string out = "ok " + std::to_string(frames.size());
+        // A frame word always ends in "\r", so this one cannot be taken for one.
+        if (const auto dropped = sim.frames_dropped()) out += " dropped=" + std::to_string(dropped);
         for (const auto &f : frames) out += " " + escape_bytes(f.bytes);
         return out;
     }
@@ -330,6 +339,50 @@ std::string control_execute(ca410_sim &sim, std::string_view line, bool *quit) {
     return "error: unknown command '" + std::string(line.substr(0, 40)) + "' (try help)";
 }
 
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+constexpr std::size_t max_clients = 16;
+constexpr std::size_t max_line = 65536;  // a longer line without a line feed drops its client
+// A client that leaves an answer unread this long is dropped; until then it
+// gets no further answers (its later lines wait), so it holds one answer.
+constexpr auto stall_limit = std::chrono::seconds(5);
+// accept() out of descriptors or memory: the pending connection stays and
+// the socket stays readable, so wait before trying again rather than spin.
+constexpr auto accept_backoff = std::chrono::milliseconds(100);
+
+bool out_of_resources(int err) {
+    return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
+}
+
+struct client {
+    int fd;
+    std::string in, out;
+    clock_type::time_point last_progress;
+    bool eof = false;  // the client has sent all it will; close once answered
+};
+
+// Sends what the socket takes now; false when the client is gone.
+bool send_pending(client &c, clock_type::time_point now) {
+    while (!c.out.empty()) {
+        const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+        c.out.erase(0, static_cast<std::size_t>(n));
+        c.last_progress = now;
+    }
+    return true;
+}
+
+int poll_ms(std::optional<clock_type::time_point> deadline, clock_type::time_point now) {
+    if (!deadline) return -1;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now);
+    return static_cast<int>(std::max<long long>(0, wait.count()));
+}
+
+}  // namespace
+
 struct control_server::impl {
     explicit impl(ca410_sim &s) : sim(s) {}
     ca410_sim &sim;
@@ -339,52 +392,88 @@ struct control_server::impl {
     std::thread thread;
     std::atomic<bool> stopping{false};
     std::function<void()> on_quit;
+    std::vector<client> clients;
+    clock_type::time_point accept_resume{};
 
-    struct client {
-        int fd;
-        std::string in;
-    };
+    // Answers the client's complete lines while nothing it was sent waits
+    // unread; false when it is to be dropped.
+    bool answer_lines(client &c, clock_type::time_point now) {
+        for (std::size_t nl; c.out.empty() && (nl = c.in.find('\n')) != std::string::npos;) {
+            std::string line = c.in.substr(0, nl);
+            c.in.erase(0, nl + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            bool quit = false;
+            c.out = control_execute(sim, line, &quit) + "\n";
+            c.last_progress = now;
+            if (!send_pending(c, now)) return false;
+            if (quit && on_quit) on_quit();
+        }
+        if (c.in.size() > max_line) return false;
+        return !(c.eof && c.out.empty());
+    }
+
+    // False when the client is gone or to be dropped.
+    bool serve_client(client &c, short revents, clock_type::time_point now) {
+        if ((revents & POLLOUT) && !send_pending(c, now)) return false;
+        if (c.out.empty() && (revents & (POLLIN | POLLHUP | POLLERR))) {
+            char buf[4096];
+            const ssize_t n = ::read(c.fd, buf, sizeof buf);
+            if (n > 0) c.in.append(buf, static_cast<std::size_t>(n));
+            if (n == 0) c.eof = true;
+            if (n < 0 && errno != EINTR && errno != EAGAIN) return false;
+        }
+        if (!answer_lines(c, now)) return false;
+        return c.out.empty() || now - c.last_progress < stall_limit;
+    }
+
+    void accept_client(clock_type::time_point now) {
+        const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (out_of_resources(errno)) accept_resume = now + accept_backoff;
+            return;
+        }
+        if (clients.size() < max_clients) {
+            clients.push_back({fd, {}, {}, now});
+            return;
+        }
+        static constexpr std::string_view full = "error: too many control clients\n";
+        (void)!::send(fd, full.data(), full.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::close(fd);
+    }
+
+    std::optional<clock_type::time_point> next_deadline(clock_type::time_point now) const {
+        std::optional<clock_type::time_point> t;
+        if (now < accept_resume) t = accept_resume;
+        for (const auto &c : clients)
+            if (!c.out.empty() && (!t || c.last_progress + stall_limit < *t))
+                t = c.last_progress + stall_limit;
+        return t;
+    }
 
     void serve() {
-        std::vector<client> clients;
         while (!stopping) {
-            std::vector<pollfd> fds{{wake_fd[0], POLLIN, 0}, {listen_fd, POLLIN, 0}};
-            for (const auto &c : clients) fds.push_back({c.fd, POLLIN, 0});
-            if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) break;
+            auto now = clock_type::now();
+            std::vector<pollfd> fds{{wake_fd[0], POLLIN, 0},
+                                    {now < accept_resume ? -1 : listen_fd, POLLIN, 0}};
+            for (const auto &c : clients)
+                fds.push_back({c.fd, static_cast<short>(c.out.empty() ? POLLIN : POLLOUT), 0});
+            if (poll(fds.data(), fds.size(), poll_ms(next_deadline(now), now)) < 0 &&
+                errno != EINTR)
+                break;
             if (stopping) break;
+            now = clock_type::now();
             std::vector<client> keep;
-            for (std::size_t i = 0; i + 2 < fds.size(); ++i) {
-                client &c = clients[i];
-                bool open = true;
-                if (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR)) {
-                    char buf[1024];
-                    const ssize_t n = ::read(c.fd, buf, sizeof buf);
-                    if (n <= 0 && !(n < 0 && errno == EINTR)) open = false;
-                    if (n > 0) c.in.append(buf, static_cast<std::size_t>(n));
-                    std::size_t nl;
-                    while (open && (nl = c.in.find('\n')) != std::string::npos) {
-                        std::string line = c.in.substr(0, nl);
-                        c.in.erase(0, nl + 1);
-                        if (!line.empty() && line.back() == '\r') line.pop_back();
-                        bool quit = false;
-                        const std::string answer = control_execute(sim, line, &quit) + "\n";
-                        (void)!::send(c.fd, answer.data(), answer.size(), MSG_NOSIGNAL);
-                        if (quit && on_quit) on_quit();
-                    }
-                    if (c.in.size() > 65536) open = false;
-                }
-                if (open)
-                    keep.push_back(std::move(c));
+            for (std::size_t i = 0; i < clients.size(); ++i) {
+                if (serve_client(clients[i], fds[i + 2].revents, now))
+                    keep.push_back(std::move(clients[i]));
                 else
-                    ::close(c.fd);
+                    ::close(clients[i].fd);
             }
             clients = std::move(keep);
-            if (fds[1].revents & POLLIN) {
-                const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd >= 0) clients.push_back({fd, {}});
-            }
+            if (fds[1].revents & POLLIN) accept_client(now);
         }
         for (auto &c : clients) ::close(c.fd);
+        clients.clear();
     }
 };
 
@@ -426,11 +515,20 @@ bool control_server::start(const std::string &path, std::function<void()> on_qui
         }
         ::unlink(path.c_str());
     }
-    d.listen_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    d.listen_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (d.listen_fd < 0) return fail("socket");
     if (bind(d.listen_fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)
         return fail("bind " + path);
-    if (listen(d.listen_fd, 4) != 0) return fail("listen " + path);
+    // The socket drives the display and arms faults: its owner's alone,
+    // whatever the umask. Nobody can connect before listen(), so the mode is
+    // in place before the first client.
+    if (chmod(path.c_str(), 0600) != 0) {
+        const int err = errno;
+        ::unlink(path.c_str());
+        errno = err;
+        return fail("chmod " + path);
+    }
+    if (listen(d.listen_fd, 16) != 0) return fail("listen " + path);
     if (pipe2(d.wake_fd, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
     d.path = path;
     d.on_quit = std::move(on_quit);
