@@ -79,11 +79,12 @@ TEST_F(sim_line, RecordsEveryFrameWithItsAnswerAndTimes) {
 TEST_F(sim_line, ControlLinesFaultsPacingAndBusyTimes) {
     play({"show 1 0 0", "ok XYZ 41.24000 21.26000 1.93000", "show 0.5, 0 ,0",
           "ok XYZ 8.97538 4.62698 0.42004", "show-xyz 1 2.5 3", "ok XYZ 1.00000 2.50000 3.00000",
-          "show 1,,0", "error: usage: show R G B (blanks or commas between)", "show 1.5 0 0",
+          "show 1,,0", "error: usage: show R G B", "show 1.5 0 0",
           "error: show: each of R G B is 0 to 1, not 1.5", "settings", "ok display_mode=0 *",
           "fault error-next 100", "error: fault error-next: CODE is 0 to 99, not 100",
           "fault answer-frame STR,\\q", "error: usage: fault answer-frame*", "fault boom",
-          "error: unknown fault 'boom'", "dance", "error: unknown command 'dance' (try help)",
+          "error: unknown fault 'boom' (try help)", "dance",
+          "error: unknown command 'dance' (try help)",
           // An echo is recorded, not answered.
           "OK00", "",
           // Frames answered with an error are not executed.
@@ -106,6 +107,12 @@ TEST_F(sim_line, ControlLinesFaultsPacingAndBusyTimes) {
           "fault chatter off", "ok"});
     host->read_quiet(60ms);
     EXPECT_EQ(host->read_quiet(100ms), "");  // the chatter is off
+    // Every usage message is its command's line of the help.
+    const std::string help = sim::control_execute(*instrument, "help", nullptr);
+    for (const char *bad : {"port now", "pace", "fault chatter maybe", "fault split-next 1"}) {
+        const std::string usage = sim::control_execute(*instrument, bad, nullptr);
+        EXPECT_NE(help.find(" " + usage.substr(14) + " |"), std::string::npos) << usage;
+    }
     instrument->fault_answer_for_frame("STR,7", "");
     EXPECT_EQ(host->exchange("STR,7"), "\r");  // an empty armed answer
     play({"FSC,2", "OK00\r", "pace on", "ok", "fault long-next 700", "ok", "zrc-ms 200", "ok",
