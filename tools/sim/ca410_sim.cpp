@@ -63,11 +63,12 @@ struct ca410_sim::impl {
     // Everything below up to `serving` is guarded by m.
     mutable std::mutex m;
     mutable std::condition_variable frames_cv;
-    sim::instrument inst;
+    mutable sim::instrument inst;  // mutable: reading the light brings its clock up to date
     sim::fault_set faults;
     std::deque<frame_record> frames;
     std::size_t frames_dropped = 0;
     bool pace;
+    time_point switched_on = clock_type::now();  // the display's, for its warm-up
     bool chatter = false;
     std::optional<time_point> chatter_until;
     std::string port;
@@ -90,6 +91,11 @@ struct ca410_sim::impl {
     time_point next_chatter{};
     time_point read_backoff{};
     time_point next_exclusive_check{};
+
+    // The display's time since it was switched on, for the model (under m).
+    void update_clock() const {
+        inst.seconds_on = std::chrono::duration<double>(clock_type::now() - switched_on).count();
+    }
 
     void wake() {
         const char c = 1;
@@ -140,6 +146,7 @@ struct ca410_sim::impl {
             const sim::frame_fate fate = faults.before(body);
             if (!fate.silent) {
                 sim::reply r;
+                update_clock();
                 if (fate.forced)
                     r.text = *fate.forced;
                 else
@@ -360,6 +367,7 @@ bool ca410_sim::start(std::string *error) {
         d.state_lock.release();
         return false;
     };
+    if (auto problem = sim_display_problem(display())) return fail("display: " + *problem);
     bool fresh_file = false;
     if (!d.options.state_file.empty()) {
         if (!d.state_lock.acquire(d.options.state_file, &why)) return fail(why);
@@ -403,6 +411,7 @@ bool ca410_sim::start(std::string *error) {
         std::lock_guard<std::mutex> lock(d.m);
         d.port = d.line.slave_path();
         d.running = true;
+        d.switched_on = clock_type::now();
     }
     if (fresh_file) d.save_state();
     d.stopping = false;
@@ -457,17 +466,28 @@ void ca410_sim::show_xyz(double x, double y, double z) {
 
 sim_xyz ca410_sim::shown_xyz() const {
     std::lock_guard<std::mutex> lock(impl_->m);
+    impl_->update_clock();
     return impl_->inst.light();
 }
 
-void ca410_sim::set_display(const sim_display &display) {
+bool ca410_sim::set_display(const sim_display &display, std::string *error) {
+    if (auto why = sim_display_problem(display)) {
+        if (error) *error = *why;
+        return false;
+    }
     std::lock_guard<std::mutex> lock(impl_->m);
-    impl_->inst.display = display;
+    const sim_display &old = impl_->inst.display();
+    // A new warm-up starts now, as if the display had just been switched on.
+    if (display.warmup_percent != old.warmup_percent ||
+        display.warmup_seconds != old.warmup_seconds)
+        impl_->switched_on = clock_type::now();
+    impl_->inst.set_display(display);
+    return true;
 }
 
 sim_display ca410_sim::display() const {
     std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->inst.display;
+    return impl_->inst.display();
 }
 
 void ca410_sim::set_zrc_ms(int ms) {

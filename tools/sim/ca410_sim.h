@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "sim_display.h"
 #include "sim_types.h"
 
 // The instrument's make-up, and how the program serves it.
@@ -62,11 +63,14 @@ class ca410_sim {
     // fault (the line is then served on a fresh pseudo-terminal).
     std::string port_path() const;
 
-    // --- the display under test
-    void show_rgb(double r, double g, double b);   // drive levels 0 to 1, gamma applied
-    void show_xyz(double x, double y, double z);   // light of the display, as is
-    sim_xyz shown_xyz() const;                     // what the display emits now
-    void set_display(const sim_display &display);  // keeps the shown RGB levels
+    // --- the display under test (sim_display; presets from sim_display_preset())
+    void show_rgb(double r, double g, double b);  // drive levels 0 to 1, through the model
+    void show_xyz(double x, double y, double z);  // light of the display, as is
+    sim_xyz shown_xyz() const;  // what the display emits now (measurements add their noise)
+    // Replaces the model, keeping the shown levels; the noise starts again
+    // from its seed and a changed warm-up from now. False with a message in
+    // *error (may be null) for an unusable model (sim_display_problem()).
+    bool set_display(const sim_display &display, std::string *error = nullptr);
     sim_display display() const;
 
     // --- timing

@@ -314,6 +314,160 @@ answer measure_ms(call &c) {
     return ok;
 }
 
+std::optional<sim_xyz> triple(const call &c) {
+    const auto v = parse_number_list(c.text_from(0));
+    if (!v || v->size() != 3) return std::nullopt;
+    return sim_xyz{(*v)[0], (*v)[1], (*v)[2]};
+}
+
+constexpr std::string_view channel_names[] = {"red", "green", "blue"};
+
+std::string join_numbers(const double *v, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += (i ? "," : "") + format_number(v[i]);
+    return out;
+}
+
+// The model in one line, each part by the name of the command that sets it.
+answer describe_display(call &c) {
+    const sim_display d = c.sim.display();
+    std::string out = "ok";
+    for (std::size_t i = 0; i < 3; ++i)
+        out += " " + std::string(channel_names[i]) + "=" + join_numbers(d.primaries[i].data(), 3);
+    out += " gamma=";
+    for (std::size_t i = 0; i < 3; ++i)
+        out += (i ? "," : "") + (d.tone[i].table.empty()
+                                     ? format_number(d.tone[i].gamma)
+                                     : "table:" + std::to_string(d.tone[i].table.size()));
+    const double warm_up[] = {d.warmup_percent, d.warmup_seconds};
+    out += " black=" + join_numbers(d.black.data(), 3) + " flare=" + format_number(d.flare) +
+           " additivity-loss=" + format_number(d.additivity_loss) +
+           " grey-drift=" + (d.grey_drift_xy ? join_numbers(d.grey_drift_xy->data(), 2) : "off") +
+           " noise=" + format_number(d.noise) + " seed=" + std::to_string(d.seed) +
+           " warm-up=" + join_numbers(warm_up, 2);
+    return out;
+}
+
+// Every display kind changes its part of a copy of the model and applies it
+// whole: the model's own checks refuse what it cannot show.
+answer apply_display(call &c, const sim_display &d) {
+    std::string why;
+    if (!c.sim.set_display(d, &why)) return "error: " + c.name + ": " + why;
+    return ok;
+}
+
+answer display_preset(call &c) {
+    const auto d = sim_display_preset(c.arg(0));
+    return d ? apply_display(c, *d) : std::nullopt;
+}
+
+// "display red X Y Z" and its kin: the kind's name is the channel.
+answer display_primary(call &c) {
+    const auto v = triple(c);
+    const auto *name =
+        std::find(std::begin(channel_names), std::end(channel_names), c.words[c.first - 1]);
+    if (!v) return std::nullopt;
+    sim_display d = c.sim.display();
+    d.primaries[static_cast<std::size_t>(name - std::begin(channel_names))] = *v;
+    return apply_display(c, d);
+}
+
+answer display_black(call &c) {
+    const auto v = triple(c);
+    if (!v) return std::nullopt;
+    sim_display d = c.sim.display();
+    d.black = *v;
+    return apply_display(c, d);
+}
+
+// One gamma for every channel, or one each.
+answer display_gamma(call &c) {
+    const auto v = parse_number_list(c.text_from(0));
+    if (!v || (v->size() != 1 && v->size() != 3)) return std::nullopt;
+    sim_display d = c.sim.display();
+    for (std::size_t i = 0; i < 3; ++i) d.tone[i] = sim_tone{(*v)[v->size() == 1 ? 0 : i], {}};
+    return apply_display(c, d);
+}
+
+answer display_tone_table(call &c) {
+    const auto *name = std::find(std::begin(channel_names), std::end(channel_names), c.arg(0));
+    if (name == std::end(channel_names) && c.arg(0) != "all") return std::nullopt;
+    sim_tone_table table;
+    std::string why;
+    if (!sim_read_tone_table(std::string(c.text_from(1)), &table, &why))
+        return "error: " + c.name + ": " + why;
+    sim_display d = c.sim.display();
+    for (std::size_t i = 0; i < 3; ++i)
+        if (name == std::end(channel_names) || name == channel_names + i) d.tone[i].table = table;
+    return apply_display(c, d);
+}
+
+answer set_display_number(call &c, double sim_display::*field) {
+    const auto v = c.number<double>(0);
+    if (!v) return std::nullopt;
+    sim_display d = c.sim.display();
+    d.*field = *v;
+    return apply_display(c, d);
+}
+
+answer display_flare(call &c) {
+    return set_display_number(c, &sim_display::flare);
+}
+
+answer display_additivity_loss(call &c) {
+    return set_display_number(c, &sim_display::additivity_loss);
+}
+
+answer display_noise(call &c) {
+    return set_display_number(c, &sim_display::noise);
+}
+
+answer display_seed(call &c) {
+    const auto seed = c.number<std::uint64_t>(0);
+    if (!seed) return std::nullopt;
+    sim_display d = c.sim.display();
+    d.seed = *seed;
+    return apply_display(c, d);
+}
+
+answer display_grey_drift(call &c) {
+    sim_display d = c.sim.display();
+    const auto v = parse_number_list(c.text_from(0));
+    if (c.count() == 1 && c.arg(0) == "off")
+        d.grey_drift_xy.reset();
+    else if (v && v->size() == 2)
+        d.grey_drift_xy = {{(*v)[0], (*v)[1]}};
+    else
+        return std::nullopt;
+    return apply_display(c, d);
+}
+
+answer display_warm_up(call &c) {
+    const auto v = parse_number_list(c.text_from(0));
+    if (!v || v->size() != 2) return std::nullopt;
+    sim_display d = c.sim.display();
+    d.warmup_percent = (*v)[0];
+    d.warmup_seconds = (*v)[1];
+    return apply_display(c, d);
+}
+
+constexpr command display_kinds[] = {
+    {"preset", sim_display_presets, 1, 1, display_preset},
+    {"red", "X Y Z", 0, to_end, display_primary},
+    {"green", "X Y Z", 0, to_end, display_primary},
+    {"blue", "X Y Z", 0, to_end, display_primary},
+    {"gamma", "G or R G B", 0, to_end, display_gamma},
+    {"tone-table", "red|green|blue|all FILE", 2, to_end, display_tone_table},
+    {"black", "X Y Z", 0, to_end, display_black},
+    {"flare", "FRACTION", 1, 1, display_flare},
+    {"additivity-loss", "FRACTION", 1, 1, display_additivity_loss},
+    {"grey-drift", "X Y or off", 0, to_end, display_grey_drift},
+    {"noise", "SD", 1, 1, display_noise},
+    {"seed", "N", 1, 1, display_seed},
+    {"warm-up", "PERCENT SECONDS", 0, to_end, display_warm_up},
+};
+constexpr command_table display_table{display_kinds, std::size(display_kinds), "display part"};
+
 answer help(call &c);
 
 answer quit(call &c) {
@@ -332,6 +486,7 @@ constexpr command commands[] = {
     {"pace", "on|off", 1, 1, pace},
     {"zrc-ms", "MS", 1, 1, zrc_ms},
     {"measure-ms", "SPEED MS", 2, 2, measure_ms},
+    {"display", "", 0, 0, describe_display, &display_table},
     {"fault", "", 0, 0, nullptr, &fault_table},
     {"help", "", 0, 0, help},
     {"quit", "", 0, 0, quit},
@@ -343,12 +498,11 @@ void list_usages(const command_table &table, const std::string &prefix, std::str
     for (std::size_t i = 0; i < table.size; ++i) {
         const command &row = table.rows[i];
         const std::string name = prefix + std::string(row.name);
-        if (row.kinds) {
-            list_usages(*row.kinds, name + " ", out);
-            continue;
+        if (row.run) {
+            *out += (out->empty() ? "" : " | ") + name;
+            if (!row.usage.empty()) *out += " " + std::string(row.usage);
         }
-        *out += (out->empty() ? "" : " | ") + name;
-        if (!row.usage.empty()) *out += " " + std::string(row.usage);
+        if (row.kinds) list_usages(*row.kinds, name + " ", out);
     }
 }
 
@@ -369,7 +523,8 @@ std::string dispatch(const command_table &table, call &c) {
                std::string(word.substr(0, 40)) + "' (try help)";
     c.name += (c.name.empty() ? "" : " ") + std::string(word);
     ++c.first;
-    if (row->kinds) return dispatch(*row->kinds, c);
+    // A family runs one of its kinds; the bare name runs the row's own handler, if any.
+    if (row->kinds && (c.first < c.words.size() || !row->run)) return dispatch(*row->kinds, c);
     c.usage = row->usage;
     if (c.count() >= row->min_args && c.count() <= row->max_args)
         if (auto a = row->run(c)) return *a;

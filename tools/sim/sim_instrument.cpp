@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim_color.h"
+#include "sim_display.h"
 #include "sim_number.h"
 #include "sim_state.h"
 
@@ -156,7 +157,6 @@ std::string format_value(double v) {
 
 instrument::instrument(const sim_instrument_options &options)
     : settings(options.settings),
-      display(options.display),
       zrc_ms(options.zrc_ms),
       measure_ms(options.measure_ms),
       identity_(options.identity),
@@ -165,11 +165,17 @@ instrument::instrument(const sim_instrument_options &options)
       external_sync_hz_(options.external_sync_hz) {
     settings.zero_cal_status = 0;
     settings.calmode = 0;
+    set_display(options.display);
 }
 
 sim_xyz instrument::light() const {
     if (shown_light) return *shown_light;
-    return display_light(display, drive[0], drive[1], drive[2]);
+    return display_light(display_, drive, seconds_on);
+}
+
+void instrument::set_display(const sim_display &display) {
+    display_ = display;
+    noise_.reseed(display.seed);
 }
 
 reply instrument::execute(std::string_view frame) {
@@ -499,7 +505,7 @@ reply instrument::measure(std::string_view args) {
     // Without a zero calibration the instrument refuses to measure.
     if (settings.zero_cal_status != 2) return er(er_command);
     if (settings.sync_mode == 2 && external_sync_hz_ <= 0.0) return er(er_no_sync);
-    const sim_xyz raw = light();
+    const sim_xyz raw = noise_.apply(display_.noise, light());
     sim_xyz xyz = raw;
     const int ch = settings.current_channel;
     if (ch > 0 && ch <= max_channel) {
