@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -14,8 +16,30 @@
 #include "sim_emission.h"
 #include "sim_host.h"
 #include "sim_instrument.h"
+#include "sim_number.h"
 
 namespace {
+
+// Every test of this program runs where the locale writes decimal commas:
+// the simulator's texts must not notice.
+class comma_locale : public ::testing::Environment {
+    void SetUp() override {
+        if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+            std::fprintf(stderr, "NOTE: no de_DE.UTF-8 locale; decimal commas not tried\n");
+    }
+};
+const auto *const with_commas = ::testing::AddGlobalTestEnvironment(new comma_locale);
+
+// X, Y, Z of a "MES," answer in display mode 7.
+sim_xyz measured(std::string_view answer) {
+    sim_xyz xyz{};
+    answer.remove_prefix(std::string_view("OK00,P1,7,").size());
+    for (double &v : xyz) {
+        v = sim::parse_whole<double>(answer.substr(0, answer.find(','))).value_or(NAN);
+        answer.remove_prefix(std::min(answer.size(), answer.find(',') + 1));
+    }
+    return xyz;
+}
 
 // Frames and their answers in turn: exact, or up to a trailing '*'.
 void run(sim::instrument &inst, const std::vector<std::string> &steps) {
@@ -97,9 +121,7 @@ TEST(sim_instrument, CalibrationRefusalsThenAChannelThatMeasuresItsTargets) {
     run(inst, {"ETR,5,2024,3,7,14,00,00", "OK00", "MCH,1,5", "OK00"});
     for (std::size_t c = 0; c < 4; ++c) {
         inst.drive = drive[c];
-        double xyz[3] = {};
-        std::sscanf(inst.execute("MES,1").text.c_str(), "OK00,P1,7,%lf,%lf,%lf", &xyz[0], &xyz[1],
-                    &xyz[2]);
+        const sim_xyz xyz = measured(inst.execute("MES,1").text);
         for (std::size_t i = 0; i < 3; ++i)
             EXPECT_NEAR(xyz[i], targets[c][i], 1e-3 * targets[c][i]) << c;
     }
@@ -216,9 +238,8 @@ TEST(sim_display, NoiseIsSeededAndOfItsSize) {
     EXPECT_NE(runs[0], runs[2]);
     double sum = 0, squares = 0;
     for (const auto &answer : runs[0]) {
-        double y = 0;
-        std::sscanf(answer.c_str(), "OK00,P1,7,%*f,%lf", &y);
-        sum += y / 100 - 1, squares += (y / 100 - 1) * (y / 100 - 1);
+        const double y = measured(answer)[1] / 100 - 1;
+        sum += y, squares += y * y;
     }
     EXPECT_NEAR(std::sqrt(squares / 400 - sum * sum / 400 / 400), 0.01, 0.002);
 }

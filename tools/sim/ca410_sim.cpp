@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
@@ -16,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "sim_control.h"
 #include "sim_faults.h"
 #include "sim_instrument.h"
 #include "sim_pty.h"
@@ -41,8 +41,7 @@ const auto char_time = std::chrono::duration_cast<clock_type::duration>(
 // would start an endless exchange of "ER10"s.
 bool is_echoed_answer(std::string_view body) {
     return body.size() >= 4 && (body.substr(0, 2) == "OK" || body.substr(0, 2) == "ER") &&
-           std::isdigit(static_cast<unsigned char>(body[2])) &&
-           std::isdigit(static_cast<unsigned char>(body[3]));
+           body[2] >= '0' && body[2] <= '9' && body[3] >= '0' && body[3] <= '9';
 }
 
 }  // namespace
@@ -121,7 +120,8 @@ struct ca410_sim::impl {
         std::string error;
         if (!sim::save_state_file(options.state_file, st, &error)) {
             if (error != last_save_error)
-                std::fprintf(stderr, "ca410-sim: state not saved: %s\n", error.c_str());
+                std::fprintf(stderr, "ca410-sim: state not saved: %s\n",
+                             sim::printable(error).c_str());
             last_save_error = error;
         } else {
             last_save_error.clear();
@@ -211,11 +211,12 @@ struct ca410_sim::impl {
         sim::pty fresh;
         std::string error;
         if (!fresh.open(&error)) {
-            std::fprintf(stderr, "ca410-sim: cannot open a new line: %s\n", error.c_str());
+            std::fprintf(stderr, "ca410-sim: cannot open a new line: %s\n",
+                         sim::printable(error).c_str());
             stopping = true;
         } else if (!options.link_path.empty() &&
                    !sim::update_link(options.link_path, fresh.slave_path(), &error)) {
-            std::fprintf(stderr, "ca410-sim: %s\n", error.c_str());
+            std::fprintf(stderr, "ca410-sim: %s\n", sim::printable(error).c_str());
         }
         std::lock_guard<std::mutex> lock(m);
         port = fresh.slave_path();

@@ -68,7 +68,7 @@ bool run_command_options(ca410_sim &sim, std::vector<command_option> &options) {
             const std::string command = std::string(o.command) + " " + words;
             std::string answer = sim::control_execute(sim, command, nullptr);
             if (answer.compare(0, 2, "ok") == 0) continue;
-            // "error: show: ..." reads "--show: ..." here.
+            // "error: show: ..." reads "--show: ..." here; answers come printable.
             if (answer.compare(0, 7, "error: ") == 0) answer.erase(0, 7);
             const std::size_t colon = answer.find(": ");
             if (colon != std::string::npos && command.compare(0, colon, answer, 0, colon) == 0)
@@ -161,8 +161,8 @@ int ca410_sim_main(int argc, char **argv) {
     if (!preset.empty()) {
         const auto display = sim_display_preset(preset);
         if (!display) {
-            std::fprintf(stderr, "ca410-sim: --display: no display '%s' (%s)\n", preset.c_str(),
-                         std::string(sim_display_presets).c_str());
+            std::fprintf(stderr, "ca410-sim: --display: no display '%s' (%s)\n",
+                         sim::printable(preset).c_str(), std::string(sim_display_presets).c_str());
             return 2;
         }
         opt.display = *display;
@@ -175,7 +175,8 @@ int ca410_sim_main(int argc, char **argv) {
         }
         if (!sim::primaries_from_spectra({spectra[0], spectra[1], spectra[2]}, white_luminance,
                                          &opt.display.primaries, &error)) {
-            std::fprintf(stderr, "ca410-sim: --primary-spectra: %s\n", error.c_str());
+            std::fprintf(stderr, "ca410-sim: --primary-spectra: %s\n",
+                         sim::printable(error).c_str());
             return 2;
         }
     }
@@ -201,21 +202,22 @@ int ca410_sim_main(int argc, char **argv) {
 
     std::string error;
     if (!sim.start(&error)) {
-        std::fprintf(stderr, "ca410-sim: %s\n", error.c_str());
+        std::fprintf(stderr, "ca410-sim: %s\n", sim::printable(error).c_str());
         return 1;
     }
     std::printf("ca410-sim: serving on %s\n", sim.port_path().c_str());
-    if (!opt.link_path.empty()) std::printf("ca410-sim: linked at %s\n", opt.link_path.c_str());
+    if (!opt.link_path.empty())
+        std::printf("ca410-sim: linked at %s\n", sim::printable(opt.link_path).c_str());
 
     sim::control_server control(sim);
     if (!control_path.empty()) {
         if (!control.start(
                 control_path, [] { kill(getpid(), SIGTERM); }, &error)) {
-            std::fprintf(stderr, "ca410-sim: %s\n", error.c_str());
+            std::fprintf(stderr, "ca410-sim: %s\n", sim::printable(error).c_str());
             sim.stop();
             return 1;
         }
-        std::printf("ca410-sim: control socket %s\n", control_path.c_str());
+        std::printf("ca410-sim: control socket %s\n", sim::printable(control_path).c_str());
     }
     std::fflush(stdout);
 

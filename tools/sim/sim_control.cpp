@@ -4,9 +4,7 @@
 #include "sim_control.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
-#include <cstdio>
 #include <iterator>
 #include <optional>
 #include <string_view>
@@ -22,9 +20,9 @@ std::vector<std::string_view> words(std::string_view line) {
     std::vector<std::string_view> out;
     std::size_t i = 0;
     while (i < line.size()) {
-        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        while (i < line.size() && ascii_space(line[i])) ++i;
         const std::size_t start = i;
-        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        while (i < line.size() && !ascii_space(line[i])) ++i;
         if (i > start) out.push_back(line.substr(start, i - start));
     }
     return out;
@@ -34,8 +32,8 @@ std::vector<std::string_view> words(std::string_view line) {
 std::string_view after_words(std::string_view line, std::size_t n) {
     std::size_t i = 0;
     for (std::size_t w = 0; w < n; ++w) {
-        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
-        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        while (i < line.size() && ascii_space(line[i])) ++i;
+        while (i < line.size() && !ascii_space(line[i])) ++i;
     }
     while (i < line.size() && line[i] == ' ') ++i;
     return line.substr(i);
@@ -218,9 +216,8 @@ constexpr command fault_kinds[] = {
 constexpr command_table fault_table{fault_kinds, std::size(fault_kinds), "fault"};
 
 std::string xyz_answer(const sim_xyz &xyz) {
-    char buf[128];
-    std::snprintf(buf, sizeof buf, "ok XYZ %.5f %.5f %.5f", xyz[0], xyz[1], xyz[2]);
-    return buf;
+    return "ok XYZ " + format_fixed(xyz[0], 5) + " " + format_fixed(xyz[1], 5) + " " +
+           format_fixed(xyz[2], 5);
 }
 
 // Three numbers, blanks or commas between; drive levels 0 to 1 or light 0 or more.
@@ -228,10 +225,9 @@ answer show_triple(call &c, bool rgb) {
     const auto v = parse_number_list(c.text_from(0));
     if (!v || v->size() != 3) return std::nullopt;
     for (const double x : *v) {
-        char value[32];
-        std::snprintf(value, sizeof value, "%g", x);
-        if (rgb && (x < 0.0 || x > 1.0)) return c.refuse("each of R G B", "0 to 1", value);
-        if (!rgb && x < 0.0) return c.refuse("each of X Y Z", "0 or more", value);
+        if (rgb && (x < 0.0 || x > 1.0))
+            return c.refuse("each of R G B", "0 to 1", format_number(x));
+        if (!rgb && x < 0.0) return c.refuse("each of X Y Z", "0 or more", format_number(x));
     }
     if (rgb)
         c.sim.show_rgb((*v)[0], (*v)[1], (*v)[2]);
@@ -268,18 +264,28 @@ answer clear_frames(call &c) {
 
 answer settings(call &c) {
     const sim_settings s = c.sim.settings();
-    char buf[512];
-    std::snprintf(buf, sizeof buf,
-                  "ok display_mode=%d sync_mode=%d channel=%d lum_unit=%d speed=%d "
-                  "probe_display=%d probe_output=%d trigger_mode=%d trigger_delay=%d "
-                  "zero_cal=%d simultaneous=%d internal_freq=%.2f manual_time=%.2f "
-                  "color_range=%d,%d flicker_range=%d,%d calmode=%d",
-                  s.display_mode, s.sync_mode, s.current_channel, s.lum_unit, s.measure_speed,
-                  s.probe_display, s.probe_output, s.trigger_mode, s.trigger_delay,
-                  s.zero_cal_status, s.simultaneous, s.internal_freq_hz, s.manual_time_ms,
-                  s.color_range_mode, s.color_range, s.flicker_range_mode, s.flicker_range,
-                  s.calmode);
-    return std::string(buf);
+    const auto pair = [](int a, int b) { return std::to_string(a) + "," + std::to_string(b); };
+    const std::pair<const char *, std::string> fields[] = {
+        {"display_mode", std::to_string(s.display_mode)},
+        {"sync_mode", std::to_string(s.sync_mode)},
+        {"channel", std::to_string(s.current_channel)},
+        {"lum_unit", std::to_string(s.lum_unit)},
+        {"speed", std::to_string(s.measure_speed)},
+        {"probe_display", std::to_string(s.probe_display)},
+        {"probe_output", std::to_string(s.probe_output)},
+        {"trigger_mode", std::to_string(s.trigger_mode)},
+        {"trigger_delay", std::to_string(s.trigger_delay)},
+        {"zero_cal", std::to_string(s.zero_cal_status)},
+        {"simultaneous", std::to_string(s.simultaneous)},
+        {"internal_freq", format_fixed(s.internal_freq_hz, 2)},
+        {"manual_time", format_fixed(s.manual_time_ms, 2)},
+        {"color_range", pair(s.color_range_mode, s.color_range)},
+        {"flicker_range", pair(s.flicker_range_mode, s.flicker_range)},
+        {"calmode", std::to_string(s.calmode)},
+    };
+    std::string out = "ok";
+    for (const auto &[key, value] : fields) out += " " + std::string(key) + "=" + value;
+    return out;
 }
 
 answer channels(call &c) {
@@ -531,7 +537,19 @@ std::string dispatch(const command_table &table, call &c) {
     return "error: usage: " + c.name + (row->usage.empty() ? "" : " ") + std::string(row->usage);
 }
 
+std::string hex_escape(unsigned char c) {
+    constexpr char digits[] = "0123456789abcdef";
+    return {'\\', 'x', digits[c >> 4], digits[c & 15]};
+}
+
 }  // namespace
+
+std::string printable(std::string_view text) {
+    std::string out;
+    for (const unsigned char c : text)
+        out += c < 0x20 || c == 0x7F ? hex_escape(c) : std::string(1, static_cast<char>(c));
+    return out;
+}
 
 std::string escape_bytes(std::string_view bytes) {
     std::string out;
@@ -550,13 +568,9 @@ std::string escape_bytes(std::string_view bytes) {
                 out += "\\\\";
                 break;
             default:
-                if (c >= 0x21 && c <= 0x7E) {
-                    out += static_cast<char>(c);
-                } else {  // blanks too, so that a frame is one word
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\x%02x", c);
-                    out += buf;
-                }
+                // Blanks too, so that a frame is one word.
+                out +=
+                    c >= 0x21 && c <= 0x7E ? std::string(1, static_cast<char>(c)) : hex_escape(c);
         }
     }
     return out;
@@ -603,7 +617,7 @@ bool unescape_bytes(std::string_view text, std::string *out) {
 std::string control_execute(ca410_sim &sim, std::string_view line, bool *quit) {
     call c{sim, line, words(line), quit, 0, {}, {}};
     if (c.words.empty()) return "error: empty command";
-    return dispatch(command_list, c);
+    return printable(dispatch(command_list, c));  // the words and paths it echoes
 }
 
 }  // namespace sim

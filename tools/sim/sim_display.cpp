@@ -1,7 +1,6 @@
 #include "sim_display.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -14,8 +13,8 @@ namespace {
 constexpr std::array<std::string_view, 3> channel_names{"red", "green", "blue"};
 
 std::string_view trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    while (!s.empty() && sim::ascii_space(s.front())) s.remove_prefix(1);
+    while (!s.empty() && sim::ascii_space(s.back())) s.remove_suffix(1);
     return s;
 }
 

@@ -51,6 +51,17 @@ inline std::optional<std::vector<double>> parse_number_list(std::string_view s) 
     return out;
 }
 
+// Character classes of the C locale, whatever the process's locale.
+constexpr bool ascii_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+constexpr bool ascii_print(char c) {
+    return c >= 0x20 && c < 0x7F;
+}
+constexpr bool ascii_alnum(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
 // The shortest text that reads back as exactly `v`.
 inline std::string format_number(double v) {
     char buf[32];

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -63,18 +62,12 @@ constexpr std::array<double_key, 3> double_keys{{
     {"internal_freq_hz", &sim_settings::internal_freq_hz},
 }};
 
-std::string num(double v) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    return buf;
-}
-
 // Names may hold blanks and punctuation: anything but letters, digits and
 // "-_." is written as %XX so that a name is always one token.
 std::string encode_name(const std::string &name) {
     std::string out = "name=";
     for (unsigned char c : name) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.') {
+        if (ascii_alnum(static_cast<char>(c)) || c == '-' || c == '_' || c == '.') {
             out += static_cast<char>(c);
         } else {
             char buf[4];
@@ -132,15 +125,15 @@ std::string serialize_state(const lasting_state &state) {
     for (const auto &k : sim_int_settings)
         out += std::string(k.key) + " " + std::to_string(state.settings.*k.field) + "\n";
     for (const auto &k : double_keys)
-        out += std::string(k.key) + " " + num(state.settings.*k.field) + "\n";
+        out += std::string(k.key) + " " + format_number(state.settings.*k.field) + "\n";
     for (const auto &c : state.channels) {
         out += "channel " + std::to_string(c.number) + " " + std::to_string(c.cal_type);
         for (int d : c.date) out += " " + std::to_string(d);
         out += " " + encode_name(c.name);
         for (const auto *set : {&c.target, &c.measured})
             for (const auto &xyz : *set)
-                for (double v : xyz) out += " " + num(v);
-        for (double v : c.matrix) out += " " + num(v);
+                for (double v : xyz) out += " " + format_number(v);
+        for (double v : c.matrix) out += " " + format_number(v);
         out += "\n";
     }
     char sum[32];
