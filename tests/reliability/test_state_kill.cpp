@@ -74,7 +74,13 @@ TEST(StateUnderKill, EveryRestartFindsTheOldOrTheNewStateAndEveryChannel) {
         killer.join();
         p.kill9();
     }
-    for (const char *f : {"/state", "/state.tmp", "/ctl"}) unlink((dir.path + f).c_str());
+    {  // a last clean run takes away the lock file and any temporary a kill left
+        sim_options o;
+        o.state_file = state;
+        EXPECT_TRUE(ca410_sim(o).start(nullptr));
+    }
+    for (const char *f : {"/state", "/ctl"}) unlink((dir.path + f).c_str());
+    EXPECT_EQ(rmdir(dir.path.c_str()), 0);  // nothing else left behind
 }
 
 }  // namespace

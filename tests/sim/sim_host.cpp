@@ -73,6 +73,8 @@ temp_dir::~temp_dir() {
 
 control_client::control_client(const std::string &path)
     : fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    const timeval limit{10, 0};  // an answer that never comes fails the test, not hangs it
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
@@ -84,10 +86,15 @@ control_client::~control_client() {
 }
 
 std::string control_client::ask(const std::string &line) {
-    std::string answer, out = line + "\n";
-    char c;
-    if (send(fd, out.data(), out.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(out.size()))
-        while (::read(fd, &c, 1) == 1 && c != '\n') answer += c;
+    const std::string out = line + "\n";
+    if (send(fd, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size()))
+        return {};
+    return read_line();
+}
+
+std::string control_client::read_line() {
+    std::string answer;
+    for (char c; ::read(fd, &c, 1) == 1 && c != '\n';) answer += c;
     return answer;
 }
 

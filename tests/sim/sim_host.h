@@ -43,6 +43,7 @@ struct control_client {
     explicit control_client(const std::string &path);
     ~control_client();
     std::string ask(const std::string &line);  // the answer line; empty once the socket is gone
+    std::string read_line();                   // without its line feed
     int fd = -1;
 };
 

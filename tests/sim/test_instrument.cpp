@@ -2,17 +2,44 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "sim_display.h"
 #include "sim_emission.h"
 #include "sim_host.h"
 #include "sim_instrument.h"
+#include "sim_number.h"
 
 namespace {
+
+// Every test of this program runs where the locale writes decimal commas:
+// the simulator's texts must not notice.
+class comma_locale : public ::testing::Environment {
+    void SetUp() override {
+        if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+            std::fprintf(stderr, "NOTE: no de_DE.UTF-8 locale; decimal commas not tried\n");
+    }
+};
+const auto *const with_commas = ::testing::AddGlobalTestEnvironment(new comma_locale);
+
+// X, Y, Z of a "MES," answer in display mode 7.
+sim_xyz measured(std::string_view answer) {
+    sim_xyz xyz{};
+    answer.remove_prefix(std::string_view("OK00,P1,7,").size());
+    for (double &v : xyz) {
+        v = sim::parse_whole<double>(answer.substr(0, answer.find(','))).value_or(NAN);
+        answer.remove_prefix(std::min(answer.size(), answer.find(',') + 1));
+    }
+    return xyz;
+}
 
 // Frames and their answers in turn: exact, or up to a trailing '*'.
 void run(sim::instrument &inst, const std::vector<std::string> &steps) {
@@ -94,9 +121,7 @@ TEST(sim_instrument, CalibrationRefusalsThenAChannelThatMeasuresItsTargets) {
     run(inst, {"ETR,5,2024,3,7,14,00,00", "OK00", "MCH,1,5", "OK00"});
     for (std::size_t c = 0; c < 4; ++c) {
         inst.drive = drive[c];
-        double xyz[3] = {};
-        std::sscanf(inst.execute("MES,1").text.c_str(), "OK00,P1,7,%lf,%lf,%lf", &xyz[0], &xyz[1],
-                    &xyz[2]);
+        const sim_xyz xyz = measured(inst.execute("MES,1").text);
         for (std::size_t i = 0; i < 3; ++i)
             EXPECT_NEAR(xyz[i], targets[c][i], 1e-3 * targets[c][i]) << c;
     }
@@ -121,6 +146,102 @@ TEST(sim_emission, PrimariesFromSpectra) {
     const sim_xyz line = sim::spectrum_xyz({{554.0, 0.0}, {555.0, 1.0}, {556.0, 0.0}});
     EXPECT_NEAR(line[0] / line[1], 0.512050, 1e-6);  // the observer at 555 nm
     EXPECT_NEAR(line[2] / line[1], 0.005750, 1e-6);
+}
+
+// Hand-computed: sRGB primaries, gammas 2, 1, 3, black 0.5 each, flare 1 % of
+// white (95.05, 100, 108.9), each channel losing 5 % per other full channel.
+TEST(sim_display, LightForDriveLevels) {
+    sim_display d;
+    d.tone = {sim_tone{2.0, {}}, sim_tone{1.0, {}}, sim_tone{3.0, {}}};
+    d.black = {0.5, 0.5, 0.5};
+    d.flare = 0.01;
+    d.additivity_loss = 0.1;
+    sim_display table = d, warm = d, drift;
+    table.tone[0].table = {{0, 0}, {0.5, 0.1}, {1, 1}};
+    warm.warmup_percent = 10.0;
+    warm.warmup_seconds = 100.0;
+    drift.grey_drift_xy = {{0.25, 0.25}};
+    const struct {
+        const sim_display &display;
+        std::array<double, 3> drive;
+        double seconds;
+        sim_xyz want;
+    } cases[] = {
+        {d, {0, 0, 0}, 0, {1.4505, 1.5, 1.589}},
+        {d, {0.5, 0, 0}, 0, {11.7605, 6.815, 2.0715}},
+        {d, {0, 0.5, 0}, 0, {19.3305, 37.26, 7.549}},
+        {d, {1, 1, 0}, 0, {74.6005, 89.641, 14.7465}},        // 0.95 (R + G)
+        {d, {1, 1, 1}, 0, {86.9955, 91.5, 99.599}},           // 0.9 white
+        {table, {0.75, 0, 0}, 0, {24.1325, 13.193, 2.6505}},  // 0.55 red
+        {warm, {1, 0, 0}, 0, {38.5665, 20.634, 3.326}},       // 90 %
+        {warm, {1, 0, 0}, 100, {41.1734, 21.9779, 3.448}},    // 1 - 0.1 / e
+        // Grey at 0.5 (Y 100 0.5^2.2) a quarter of the way from the white's xy
+        // (0.312716, 0.329001) to 0.25, 0.25: at 0.297037, 0.309251.
+        {drift, {0.5, 0.5, 0.5}, 0, {20.904183, 21.763764, 27.707756}},
+    };
+    for (const auto &c : cases) {
+        const sim_xyz got = sim::display_light(c.display, c.drive, c.seconds);
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[i], c.want[i], 1e-4) << c.drive[0] << i;
+    }
+}
+
+TEST(sim_display, ToneTablesAndTheirErrors) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"level,value\n# gamma 2\n0,0\n0.5,0.25\n1,1\n", ""},
+        {"0,0\n1,1\nx\n", "line 3: expected level,value"},
+        {"0,0\n1.5,1\n", "line 2: level is 0 to 1, not 1.5"},
+        {"0,0\n0.6,0.2\n\n0.5,0.3\n1,1", "line 4: level 0.5 does not ascend from 0.6"},
+        {"0,0\n0.5,-1\n1,1", "line 2: value is 0 or more, not -1"},
+        {"0.1,0\n1,1", "the levels must run from 0 to 1"},
+        {"0,0\n", "needs at least two points, level 0 and level 1"},
+    };
+    for (const auto &[text, error] : cases) {
+        std::string why;
+        EXPECT_EQ(sim_parse_tone_table(text, &why).has_value(), *error == '\0') << text;
+        EXPECT_EQ(why, error);
+    }
+}
+
+// The numbers tools/sim/README.md gives for the imperfect display.
+TEST(sim_display, ImperfectPresetAsDocumented) {
+    const sim_display d = sim_display_preset("imperfect").value();
+    const auto xy = [](const sim_xyz &v) {
+        return std::array<double, 2>{v[0] / (v[0] + v[1] + v[2]), v[1] / (v[0] + v[1] + v[2])};
+    };
+    const std::array<double, 2> primaries[] = {{0.64, 0.33}, {0.31, 0.57}, {0.15, 0.06}};
+    for (int c = 0; c < 3; ++c)
+        for (int i = 0; i < 2; ++i) EXPECT_NEAR(xy(d.primaries[c])[i], primaries[c][i], 1e-12);
+    const sim_xyz white = sim::display_light(d, {1, 1, 1}, 0);
+    const sim_xyz panel{white[0] - 0.76, white[1] - 0.8, white[2] - 0.87};
+    EXPECT_NEAR(xy(panel)[0], 0.303, 1e-12);
+    EXPECT_NEAR(xy(panel)[1], 0.319, 1e-12);
+    EXPECT_NEAR(white[1], 98.8, 1e-9);  // 2 % short of 100, and the black's 0.8
+    EXPECT_EQ(std::make_tuple(d.tone[0].gamma, d.tone[1].gamma, d.tone[2].gamma, d.black, d.flare,
+                              d.grey_drift_xy.value(), d.noise, d.seed),
+              std::make_tuple(2.5, 2.4, 2.4, sim_xyz{0.76, 0.8, 0.87}, 0.0,
+                              std::array<double, 2>{0.27, 0.28}, 0.003, std::uint64_t{1}));
+    EXPECT_FALSE(sim_display_preset("perfect"));
+}
+
+// The same seed measures the same numbers; their spread is the noise asked for.
+TEST(sim_display, NoiseIsSeededAndOfItsSize) {
+    sim_instrument_options o;
+    o.display.noise = 0.01;
+    std::vector<std::string> runs[3];
+    for (int k = 0; k < 3; ++k) {
+        o.display.seed = k == 2 ? 2 : 1;
+        sim::instrument inst{o};
+        run(inst, {"ZRC", "OK00", "MDS,7", "OK00"});
+        for (int i = 0; i < 400; ++i) runs[k].push_back(inst.execute("MES,1").text);
+    }
+    EXPECT_EQ(runs[0], runs[1]);
+    EXPECT_NE(runs[0], runs[2]);
+    double sum = 0, squares = 0;
+    for (const auto &answer : runs[0]) {
+        const double y = measured(answer)[1] / 100 - 1;
+        sum += y, squares += y * y;
+    }
+    EXPECT_NEAR(std::sqrt(squares / 400 - sum * sum / 400 / 400), 0.01, 0.002);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ class sim_line : public ::testing::Test {
   protected:
     void SetUp() override {
         o.link_path = dir.path + "/port";
-        ASSERT_EQ(symlink((dir.path + "/gone").c_str(), o.link_path.c_str()), 0);
+        ASSERT_EQ(symlink("/dev/pts/999999", o.link_path.c_str()), 0);
         instrument = std::make_unique<ca410_sim>(o);
         ASSERT_TRUE(instrument->start(nullptr));
         host = std::make_unique<sim_host>(o.link_path);
@@ -79,11 +79,16 @@ TEST_F(sim_line, RecordsEveryFrameWithItsAnswerAndTimes) {
 TEST_F(sim_line, ControlLinesFaultsPacingAndBusyTimes) {
     play({"show 1 0 0", "ok XYZ 41.24000 21.26000 1.93000", "show 0.5, 0 ,0",
           "ok XYZ 8.97538 4.62698 0.42004", "show-xyz 1 2.5 3", "ok XYZ 1.00000 2.50000 3.00000",
-          "show 1,,0", "error: usage: show R G B (blanks or commas between)", "show 1.5 0 0",
+          "show 1,,0", "error: usage: show R G B", "show 1.5 0 0",
           "error: show: each of R G B is 0 to 1, not 1.5", "settings", "ok display_mode=0 *",
-          "fault error-next 100", "error: fault error-next: CODE is 0 to 99, not 100",
-          "fault answer-frame STR,\\q", "error: usage: fault answer-frame*", "fault boom",
-          "error: unknown fault 'boom'", "dance", "error: unknown command 'dance' (try help)",
+          "display gamma 1 0 1",
+          "error: display gamma: green gamma is more than 0 and at most 10, not 0",
+          "display preset imperfect", "ok", "show 1 1 1", "ok XYZ 93.84464 98.80000 116.99539",
+          "display", "ok red=35.5149*", "display preset ideal", "ok", "fault error-next 100",
+          "error: fault error-next: CODE is 0 to 99, not 100", "fault answer-frame STR,\\q",
+          "error: usage: fault answer-frame*", "fault boom",
+          "error: unknown fault 'boom' (try help)", "dance",
+          "error: unknown command 'dance' (try help)",
           // An echo is recorded, not answered.
           "OK00", "",
           // Frames answered with an error are not executed.
@@ -106,6 +111,12 @@ TEST_F(sim_line, ControlLinesFaultsPacingAndBusyTimes) {
           "fault chatter off", "ok"});
     host->read_quiet(60ms);
     EXPECT_EQ(host->read_quiet(100ms), "");  // the chatter is off
+    // Every usage message is its command's line of the help.
+    const std::string help = sim::control_execute(*instrument, "help", nullptr);
+    for (const char *bad : {"port now", "pace", "fault chatter maybe", "fault split-next 1"}) {
+        const std::string usage = sim::control_execute(*instrument, bad, nullptr);
+        EXPECT_NE(help.find(" " + usage.substr(14) + " |"), std::string::npos) << usage;
+    }
     instrument->fault_answer_for_frame("STR,7", "");
     EXPECT_EQ(host->exchange("STR,7"), "\r");  // an empty armed answer
     play({"FSC,2", "OK00\r", "pace on", "ok", "fault long-next 700", "ok", "zrc-ms 200", "ok",
@@ -199,8 +210,9 @@ TEST(sim_executable, ServesAsStartedAndStopsPromptly) {
         const std::string first = p.line(), port = first.substr(first.rfind(' ') + 1);
         EXPECT_EQ(p.line(), "ca410-sim: linked at " + link);
         EXPECT_EQ(p.line(), "ca410-sim: control socket " + ctl);
-        sim_program b({"--link", link}), c({"--control", ctl});
-        EXPECT_EQ(b.finish(0) + c.finish(0), 2);
+        sim_program b({"--link", link}), c({"--control", ctl}), d({"--gamma", "2,0,2"});
+        EXPECT_EQ(b.finish(0) + c.finish(0) + d.finish(0), 4);
+        EXPECT_EQ(d.line(), "ca410-sim: --gamma: green gamma is more than 0 and at most 10, not 0");
         EXPECT_EQ(b.line(), "ca410-sim: " + link + " links to " + port +
                                 ", the line of another running instance; not taking it over");
         EXPECT_NE(c.line().find(ctl + " is the control socket of another"), std::string::npos);

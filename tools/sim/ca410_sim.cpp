@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
@@ -16,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "sim_control.h"
 #include "sim_faults.h"
 #include "sim_instrument.h"
 #include "sim_pty.h"
@@ -27,6 +27,9 @@ using time_point = clock_type::time_point;
 namespace {
 
 constexpr std::size_t max_frame = 4096;  // a line without carriage return is dropped beyond this
+// Pieces of output waiting for the line. A host that writes without reading
+// is not read from beyond this, as a real instrument's handshake would hold it.
+constexpr std::size_t max_queued = 1024;
 constexpr auto chatter_period = std::chrono::milliseconds(5);
 constexpr char chatter_byte = '#';
 constexpr auto hangup_pause = std::chrono::milliseconds(100);
@@ -38,8 +41,7 @@ const auto char_time = std::chrono::duration_cast<clock_type::duration>(
 // would start an endless exchange of "ER10"s.
 bool is_echoed_answer(std::string_view body) {
     return body.size() >= 4 && (body.substr(0, 2) == "OK" || body.substr(0, 2) == "ER") &&
-           std::isdigit(static_cast<unsigned char>(body[2])) &&
-           std::isdigit(static_cast<unsigned char>(body[3]));
+           body[2] >= '0' && body[2] <= '9' && body[3] >= '0' && body[3] <= '9';
 }
 
 }  // namespace
@@ -60,10 +62,12 @@ struct ca410_sim::impl {
     // Everything below up to `serving` is guarded by m.
     mutable std::mutex m;
     mutable std::condition_variable frames_cv;
-    sim::instrument inst;
+    mutable sim::instrument inst;  // mutable: reading the light brings its clock up to date
     sim::fault_set faults;
-    std::vector<frame_record> frames;
+    std::deque<frame_record> frames;
+    std::size_t frames_dropped = 0;
     bool pace;
+    time_point switched_on = clock_type::now();  // the display's, for its warm-up
     bool chatter = false;
     std::optional<time_point> chatter_until;
     std::string port;
@@ -71,6 +75,7 @@ struct ca410_sim::impl {
 
     std::mutex save_m;  // one state file writer at a time
     std::string last_save_error;
+    sim::state_file_lock state_lock;  // held while running
 
     // Serving thread only (and start/stop while it is not running).
     std::thread thread;
@@ -85,6 +90,11 @@ struct ca410_sim::impl {
     time_point next_chatter{};
     time_point read_backoff{};
     time_point next_exclusive_check{};
+
+    // The display's time since it was switched on, for the model (under m).
+    void update_clock() const {
+        inst.seconds_on = std::chrono::duration<double>(clock_type::now() - switched_on).count();
+    }
 
     void wake() {
         const char c = 1;
@@ -110,7 +120,8 @@ struct ca410_sim::impl {
         std::string error;
         if (!sim::save_state_file(options.state_file, st, &error)) {
             if (error != last_save_error)
-                std::fprintf(stderr, "ca410-sim: state not saved: %s\n", error.c_str());
+                std::fprintf(stderr, "ca410-sim: state not saved: %s\n",
+                             sim::printable(error).c_str());
             last_save_error = error;
         } else {
             last_save_error.clear();
@@ -135,6 +146,7 @@ struct ca410_sim::impl {
             const sim::frame_fate fate = faults.before(body);
             if (!fate.silent) {
                 sim::reply r;
+                update_clock();
                 if (fate.forced)
                     r.text = *fate.forced;
                 else
@@ -160,6 +172,10 @@ struct ca410_sim::impl {
                     queue({due + std::chrono::milliseconds(d.late->delay_ms),
                            std::move(d.late->bytes), false, true});
             }
+        }
+        if (frames.size() == ca410_sim::max_frames) {
+            frames.pop_front();
+            ++frames_dropped;
         }
         frames.push_back(std::move(rec));
         frames_cv.notify_all();
@@ -195,11 +211,12 @@ struct ca410_sim::impl {
         sim::pty fresh;
         std::string error;
         if (!fresh.open(&error)) {
-            std::fprintf(stderr, "ca410-sim: cannot open a new line: %s\n", error.c_str());
+            std::fprintf(stderr, "ca410-sim: cannot open a new line: %s\n",
+                         sim::printable(error).c_str());
             stopping = true;
         } else if (!options.link_path.empty() &&
                    !sim::update_link(options.link_path, fresh.slave_path(), &error)) {
-            std::fprintf(stderr, "ca410-sim: %s\n", error.c_str());
+            std::fprintf(stderr, "ca410-sim: %s\n", sim::printable(error).c_str());
         }
         std::lock_guard<std::mutex> lock(m);
         port = fresh.slave_path();
@@ -286,7 +303,7 @@ struct ca410_sim::impl {
             // host may set its own soon after it opens.
             pollfd fds[3] = {
                 {wake_fd[0], POLLIN, 0}, {line.master(), 0, 0}, {line.watch_fd(), POLLIN, 0}};
-            if (now >= read_backoff) fds[1].events |= POLLIN;
+            if (now >= read_backoff && out.size() < max_queued) fds[1].events |= POLLIN;
             if (line_full) fds[1].events |= POLLOUT;
             timespec ts{};
             timespec *timeout = nullptr;
@@ -348,10 +365,13 @@ bool ca410_sim::start(std::string *error) {
     std::string why;
     const auto fail = [&](const std::string &msg) {
         if (error) *error = msg;
+        d.state_lock.release();
         return false;
     };
+    if (auto problem = sim_display_problem(display())) return fail("display: " + *problem);
     bool fresh_file = false;
     if (!d.options.state_file.empty()) {
+        if (!d.state_lock.acquire(d.options.state_file, &why)) return fail(why);
         sim::lasting_state st;
         switch (sim::load_state_file(d.options.state_file, &st, &why)) {
             case sim::load_result::refused:
@@ -392,6 +412,7 @@ bool ca410_sim::start(std::string *error) {
         std::lock_guard<std::mutex> lock(d.m);
         d.port = d.line.slave_path();
         d.running = true;
+        d.switched_on = clock_type::now();
     }
     if (fresh_file) d.save_state();
     d.stopping = false;
@@ -417,6 +438,7 @@ void ca410_sim::stop() {
         if (fd >= 0) ::close(fd);
         fd = -1;
     }
+    d.state_lock.release();
     std::lock_guard<std::mutex> lock(d.m);
     d.running = false;
     d.port.clear();
@@ -445,17 +467,28 @@ void ca410_sim::show_xyz(double x, double y, double z) {
 
 sim_xyz ca410_sim::shown_xyz() const {
     std::lock_guard<std::mutex> lock(impl_->m);
+    impl_->update_clock();
     return impl_->inst.light();
 }
 
-void ca410_sim::set_display(const sim_display &display) {
+bool ca410_sim::set_display(const sim_display &display, std::string *error) {
+    if (auto why = sim_display_problem(display)) {
+        if (error) *error = *why;
+        return false;
+    }
     std::lock_guard<std::mutex> lock(impl_->m);
-    impl_->inst.display = display;
+    const sim_display &old = impl_->inst.display();
+    // A new warm-up starts now, as if the display had just been switched on.
+    if (display.warmup_percent != old.warmup_percent ||
+        display.warmup_seconds != old.warmup_seconds)
+        impl_->switched_on = clock_type::now();
+    impl_->inst.set_display(display);
+    return true;
 }
 
 sim_display ca410_sim::display() const {
     std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->inst.display;
+    return impl_->inst.display();
 }
 
 void ca410_sim::set_zrc_ms(int ms) {
@@ -537,9 +570,9 @@ void ca410_sim::fault_error_for_head(std::string head, int code) {
     impl_->faults.error_for_head(std::move(head), code);
 }
 
-void ca410_sim::fault_answer_for_frame(std::string frame, std::optional<std::string> answer) {
+bool ca410_sim::fault_answer_for_frame(std::string frame, std::optional<std::string> answer) {
     std::lock_guard<std::mutex> lock(impl_->m);
-    impl_->faults.answer_for_frame(std::move(frame), std::move(answer));
+    return impl_->faults.answer_for_frame(std::move(frame), std::move(answer), max_armed_frames);
 }
 
 void ca410_sim::fault_warning_next(int number, int n) {
@@ -572,9 +605,11 @@ void ca410_sim::fault_no_cr_next() {
     impl_->faults.no_cr_next();
 }
 
-void ca410_sim::fault_long_answer_next(std::size_t length) {
+bool ca410_sim::fault_long_answer_next(std::size_t length) {
+    if (length > max_answer_length) return false;
     std::lock_guard<std::mutex> lock(impl_->m);
     impl_->faults.long_next(length);
+    return true;
 }
 
 void ca410_sim::fault_chatter(bool on, int duration_ms) {
@@ -606,15 +641,22 @@ void ca410_sim::clear_faults() {
 
 std::vector<frame_record> ca410_sim::frames() const {
     std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->frames;
+    return {impl_->frames.begin(), impl_->frames.end()};
+}
+
+std::size_t ca410_sim::frames_dropped() const {
+    std::lock_guard<std::mutex> lock(impl_->m);
+    return impl_->frames_dropped;
 }
 
 void ca410_sim::clear_frames() {
     std::lock_guard<std::mutex> lock(impl_->m);
     impl_->frames.clear();
+    impl_->frames_dropped = 0;
 }
 
 bool ca410_sim::wait_frames(std::size_t n, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(impl_->m);
-    return impl_->frames_cv.wait_for(lock, timeout, [&] { return impl_->frames.size() >= n; });
+    return impl_->frames_cv.wait_for(
+        lock, timeout, [&] { return impl_->frames.size() + impl_->frames_dropped >= n; });
 }

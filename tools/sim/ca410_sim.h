@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "sim_display.h"
 #include "sim_types.h"
 
 // The instrument's make-up, and how the program serves it.
@@ -41,6 +42,10 @@ class ca410_sim {
     static constexpr double char_time_ms = 11.0 * 1000.0 / 38400.0;
     // fault_hangup_next(): close after half of the answer.
     static constexpr std::size_t half_answer = static_cast<std::size_t>(-1);
+    // Limits that keep a long run, or a slip of the finger, within memory.
+    static constexpr std::size_t max_frames = 10000;         // the record drops its oldest beyond
+    static constexpr std::size_t max_answer_length = 65536;  // fault_long_answer_next()
+    static constexpr std::size_t max_armed_frames = 256;     // fault_answer_for_frame()
 
     explicit ca410_sim(sim_options options = {});
     ~ca410_sim();
@@ -58,11 +63,14 @@ class ca410_sim {
     // fault (the line is then served on a fresh pseudo-terminal).
     std::string port_path() const;
 
-    // --- the display under test
-    void show_rgb(double r, double g, double b);   // drive levels 0 to 1, gamma applied
-    void show_xyz(double x, double y, double z);   // light of the display, as is
-    sim_xyz shown_xyz() const;                     // what the display emits now
-    void set_display(const sim_display &display);  // keeps the shown RGB levels
+    // --- the display under test (sim_display; presets from sim_display_preset())
+    void show_rgb(double r, double g, double b);  // drive levels 0 to 1, through the model
+    void show_xyz(double x, double y, double z);  // light of the display, as is
+    sim_xyz shown_xyz() const;  // what the display emits now (measurements add their noise)
+    // Replaces the model, keeping the shown levels; the noise starts again
+    // from its seed and a changed warm-up from now. False with a message in
+    // *error (may be null) for an unusable model (sim_display_problem()).
+    bool set_display(const sim_display &display, std::string *error = nullptr);
     sim_display display() const;
 
     // --- timing
@@ -87,8 +95,9 @@ class ca410_sim {
     // Every frame equal to `frame` (without its carriage return, e.g.
     // "TDR,40,1,7") gets `answer` (without carriage return; "" sends the lone
     // carriage return) instead of being executed; nullopt: no answer at all,
-    // the frame is lost. Stays armed until clear_faults().
-    void fault_answer_for_frame(std::string frame, std::optional<std::string> answer);
+    // the frame is lost. Stays armed until clear_faults(). False (nothing
+    // armed) when max_armed_frames other frames are armed already.
+    bool fault_answer_for_frame(std::string frame, std::optional<std::string> answer);
     // "OK<number>" instead of "OK00" in the next n answers (error answers
     // keep their code but use up one of the n).
     void fault_warning_next(int number, int n = 1);
@@ -96,18 +105,22 @@ class ca410_sim {
     void fault_split_next(std::size_t at, int gap_ms);  // first `at` bytes, a gap, the rest
     void fault_garbage_next(std::string bytes);         // bytes before the answer
     void fault_late_bytes_next(std::string bytes, int after_ms);  // bytes after the answer
-    void fault_no_cr_next();                          // the answer without its carriage return
-    void fault_long_answer_next(std::size_t length);  // answer padded to `length` bytes
+    void fault_no_cr_next();  // the answer without its carriage return
+    // The next answer padded to `length` bytes; false (nothing armed) above
+    // max_answer_length.
+    bool fault_long_answer_next(std::size_t length);
     // A byte every ~5 ms until switched off, or for duration_ms when that is > 0.
     void fault_chatter(bool on, int duration_ms = 0);
     // Close the line after `at` bytes of the next answer and serve on a fresh one.
     void fault_hangup_next(std::size_t at = half_answer);
     void clear_faults();
 
-    // --- record of every frame received
+    // --- record of every frame received, the last max_frames of them
     std::vector<frame_record> frames() const;
-    void clear_frames();
-    // Waits until at least n frames are recorded; false at the time-out.
+    std::size_t frames_dropped() const;  // the oldest records dropped to keep the cap
+    void clear_frames();                 // also zeroes the count of dropped ones
+    // Waits until at least n frames have come since clear_frames() (dropped
+    // ones count); false at the time-out.
     bool wait_frames(std::size_t n, std::chrono::milliseconds timeout) const;
 
     struct impl;

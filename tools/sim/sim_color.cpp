@@ -39,18 +39,6 @@ mat3 from_columns(const sim_xyz &c0, const sim_xyz &c1, const sim_xyz &c2) {
     return {c0[0], c1[0], c2[0], c0[1], c1[1], c2[1], c0[2], c1[2], c2[2]};
 }
 
-sim_xyz display_light(const sim_display &display, double r, double g, double b) {
-    const auto level = [&](double v) {
-        if (!(v > 0.0)) return 0.0;  // also NaN
-        return std::pow(std::min(v, 1.0), display.gamma);
-    };
-    const sim_xyz lin{level(r), level(g), level(b)};
-    sim_xyz out = display.black;
-    for (int c = 0; c < 3; ++c)
-        for (int i = 0; i < 3; ++i) out[i] += display.primaries[c][i] * lin[c];
-    return out;
-}
-
 // With Mm the measured primaries (columns) and Mt the target primaries, find
 // the weights km and kt that make each set add up to its own white:
 // Mm km = m_w, Mt kt = t_w. The correction is

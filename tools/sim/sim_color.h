@@ -1,4 +1,4 @@
-// Colour arithmetic of the virtual instrument: the display model, the
+// Colour arithmetic of the virtual instrument: 3x3 matrices, the
 // display-mode value triples and the user calibration matrix.
 #ifndef CA410_SIM_COLOR_H
 #define CA410_SIM_COLOR_H
@@ -18,9 +18,6 @@ mat3 mat_mul(const mat3 &a, const mat3 &b);
 sim_xyz mat_apply(const mat3 &m, const sim_xyz &v);
 std::optional<mat3> mat_inverse(const mat3 &m);
 mat3 from_columns(const sim_xyz &c0, const sim_xyz &c1, const sim_xyz &c2);
-
-// Light of the display for drive levels r, g, b (clamped to 0..1).
-sim_xyz display_light(const sim_display &display, double r, double g, double b);
 
 // Matrix that takes XYZ measured through the factory calibration to the
 // user's targets, from the four pairs white, red, green, blue; empty when the

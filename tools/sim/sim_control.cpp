@@ -1,22 +1,13 @@
+// The control language: every command, and every fault kind, is one row of a
+// table (name, arguments, handler). Help and every usage message come from
+// those rows.
 #include "sim_control.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include <array>
-#include <atomic>
-#include <cctype>
-#include <cerrno>
+#include <algorithm>
 #include <charconv>
-#include <cmath>
-#include <cstdio>
-#include <cstring>
+#include <iterator>
 #include <optional>
-#include <thread>
+#include <string_view>
 #include <vector>
 
 #include "sim_number.h"
@@ -29,9 +20,9 @@ std::vector<std::string_view> words(std::string_view line) {
     std::vector<std::string_view> out;
     std::size_t i = 0;
     while (i < line.size()) {
-        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        while (i < line.size() && ascii_space(line[i])) ++i;
         const std::size_t start = i;
-        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        while (i < line.size() && !ascii_space(line[i])) ++i;
         if (i > start) out.push_back(line.substr(start, i - start));
     }
     return out;
@@ -41,137 +32,524 @@ std::vector<std::string_view> words(std::string_view line) {
 std::string_view after_words(std::string_view line, std::size_t n) {
     std::size_t i = 0;
     for (std::size_t w = 0; w < n; ++w) {
-        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
-        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        while (i < line.size() && ascii_space(line[i])) ++i;
+        while (i < line.size() && !ascii_space(line[i])) ++i;
     }
     while (i < line.size() && line[i] == ' ') ++i;
     return line.substr(i);
 }
 
-// "error: WHAT: NAME is LO to HI, not VALUE": a refusal that says what is valid.
-std::string out_of_range(std::string_view what, std::string_view name, std::string_view range,
-                         std::string_view value) {
-    return "error: " + std::string(what) + ": " + std::string(name) + " is " + std::string(range) +
-           ", not " + std::string(value);
-}
+// One command line on its way through the tables.
+struct call {
+    ca410_sim &sim;
+    std::string_view line;
+    std::vector<std::string_view> words;
+    bool *quit;
+    std::size_t first = 0;   // the word that names the command, then its first argument
+    std::string name;        // as messages name it: "show", "fault long-next"
+    std::string_view usage;  // its arguments, from its row
 
-constexpr std::string_view help_text =
-    "ok commands: show R G B | show-xyz X Y Z | port | frames | clear-frames | settings | "
-    "channels | pace on|off | zrc-ms MS | measure-ms SPEED MS | fault error-next CODE [N] | "
-    "fault error-head HEAD CODE | fault answer-frame FRAME [TEXT] | "
-    "fault warning-next NUMBER [N] | fault silent-next [N] | "
-    "fault split-next AT GAP_MS | fault garbage-next TEXT | fault late-next MS TEXT | "
-    "fault no-cr-next | fault long-next LENGTH | fault chatter on|off [MS] | "
-    "fault hangup-next [AT] | fault clear | quit";
-
-std::string fault_command(ca410_sim &sim, std::string_view line,
-                          const std::vector<std::string_view> &w) {
-    const auto usage = [](std::string_view what) {
-        return "error: usage: fault " + std::string(what);
-    };
-    const std::string_view kind = w.size() > 1 ? w[1] : std::string_view();
-    const auto arg_int = [&](std::size_t i, int fallback) -> std::optional<int> {
-        if (w.size() <= i) return fallback;
-        return parse_whole<int>(w[i]);
-    };
-    // Error and warning numbers are two digits on the line; counts of
-    // frames 0 (disarm) or more.
-    const auto bad_code = [&](std::size_t i, std::string_view name) -> std::optional<std::string> {
-        const int v = *parse_whole<int>(w[i]);
-        if (v < 0 || v > 99)
-            return out_of_range("fault " + std::string(kind), name, "0 to 99", w[i]);
-        return std::nullopt;
-    };
-    const auto bad_count = [&](std::size_t i) -> std::optional<std::string> {
-        if (w.size() > i && *parse_whole<int>(w[i]) < 0)
-            return out_of_range("fault " + std::string(kind), "N", "0 or more", w[i]);
-        return std::nullopt;
-    };
-    if (kind == "error-next" || kind == "warning-next") {
-        const bool error = kind == "error-next";
-        const auto code = w.size() > 2 ? parse_whole<int>(w[2]) : std::nullopt;
-        const auto n = arg_int(3, 1);
-        if (!code || !n || w.size() > 4)
-            return usage(error ? "error-next CODE [N]" : "warning-next NUMBER [N]");
-        if (auto e = bad_code(2, error ? "CODE" : "NUMBER")) return *e;
-        if (auto e = bad_count(3)) return *e;
-        if (error)
-            sim.fault_error_next(*code, *n);
-        else
-            sim.fault_warning_next(*code, *n);
-    } else if (kind == "error-head") {
-        const auto code = w.size() > 3 ? parse_whole<int>(w[3]) : std::nullopt;
-        if (!code || w.size() != 4 || w[2].size() < 3) return usage("error-head HEAD CODE");
-        if (auto e = bad_code(3, "CODE")) return *e;
-        sim.fault_error_for_head(std::string(w[2]), *code);
-    } else if (kind == "answer-frame") {
-        std::string frame, answer;
-        const bool lost = w.size() == 3;
-        if (w.size() < 3 || !unescape_bytes(w[2], &frame) ||
-            (!lost && !unescape_bytes(after_words(line, 3), &answer)))
-            return usage("answer-frame FRAME [TEXT]");
-        sim.fault_answer_for_frame(frame, lost ? std::nullopt : std::optional<std::string>(answer));
-    } else if (kind == "silent-next") {
-        const auto n = arg_int(2, 1);
-        if (!n || w.size() > 3) return usage("silent-next [N]");
-        if (auto e = bad_count(2)) return *e;
-        sim.fault_silent_next(*n);
-    } else if (kind == "split-next") {
-        const auto at = w.size() > 2 ? parse_whole<std::size_t>(w[2]) : std::nullopt;
-        const auto gap = w.size() > 3 ? parse_whole<int>(w[3]) : std::nullopt;
-        if (!at || !gap || w.size() != 4) return usage("split-next AT GAP_MS");
-        sim.fault_split_next(*at, *gap);
-    } else if (kind == "garbage-next") {
-        std::string bytes;
-        if (w.size() < 3 || !unescape_bytes(after_words(line, 2), &bytes))
-            return usage("garbage-next TEXT");
-        sim.fault_garbage_next(bytes);
-    } else if (kind == "late-next") {
-        const auto ms = w.size() > 2 ? parse_whole<int>(w[2]) : std::nullopt;
-        std::string bytes;
-        if (!ms || w.size() < 4 || !unescape_bytes(after_words(line, 3), &bytes))
-            return usage("late-next MS TEXT");
-        sim.fault_late_bytes_next(bytes, *ms);
-    } else if (kind == "no-cr-next") {
-        if (w.size() != 2) return usage("no-cr-next");
-        sim.fault_no_cr_next();
-    } else if (kind == "long-next") {
-        const auto len = w.size() > 2 ? parse_whole<std::size_t>(w[2]) : std::nullopt;
-        if (!len || w.size() != 3) return usage("long-next LENGTH");
-        sim.fault_long_answer_next(*len);
-    } else if (kind == "chatter") {
-        const bool on = w.size() > 2 && w[2] == "on";
-        const auto ms = arg_int(3, 0);
-        if (w.size() < 3 || (!on && w[2] != "off") || !ms || w.size() > 4)
-            return usage("chatter on|off [MS]");
-        sim.fault_chatter(on, *ms);
-    } else if (kind == "hangup-next") {
-        std::optional<std::size_t> at = ca410_sim::half_answer;
-        if (w.size() > 2) at = parse_whole<std::size_t>(w[2]);
-        if (!at || w.size() > 3) return usage("hangup-next [AT]");
-        sim.fault_hangup_next(*at);
-    } else if (kind == "clear") {
-        if (w.size() != 2) return usage("clear");
-        sim.clear_faults();
-    } else {
-        return "error: unknown fault '" + std::string(kind) + "'";
+    std::size_t count() const { return words.size() - first; }
+    std::string_view arg(std::size_t i) const { return words[first + i]; }
+    // The text from argument i to the end of the line, blanks kept.
+    std::string_view text_from(std::size_t i) const { return after_words(line, first + i); }
+    // Argument i as a number; `fallback` when it is not given.
+    template <typename T>
+    std::optional<T> number(std::size_t i, std::optional<T> fallback = std::nullopt) const {
+        return i < count() ? parse_whole<T>(arg(i)) : fallback;
     }
-    return "ok";
+    // "error: NAME: WHAT is RANGE, not VALUE": a refusal that says what is valid.
+    std::string refuse(std::string_view what, std::string_view range,
+                       std::string_view value) const {
+        return "error: " + name + ": " + std::string(what) + " is " + std::string(range) +
+               ", not " + std::string(value);
+    }
+    // The same for argument i, named as the usage names it ("[N]" is N).
+    std::string refuse(std::size_t i, std::string_view range) const {
+        auto names = sim::words(usage);
+        std::string_view what = i < names.size() ? names[i] : "value";
+        if (what.size() > 2 && what.front() == '[') what = what.substr(1, what.size() - 2);
+        return refuse(what, range, arg(i));
+    }
+};
+
+// A handler's answer; nothing when the arguments do not fit the usage.
+using answer = std::optional<std::string>;
+const answer ok = std::string("ok");
+
+struct command;
+struct command_table {
+    const command *rows;
+    std::size_t size;
+    std::string_view what;  // "command", "fault": as "unknown fault 'x'" says it
+};
+
+struct command {
+    std::string_view name;
+    std::string_view usage;  // its arguments
+    std::size_t min_args, max_args;
+    answer (*run)(call &);
+    const command_table *kinds = nullptr;  // a family: "fault KIND ..." runs a row of kinds
+};
+
+constexpr std::size_t to_end = static_cast<std::size_t>(-1);  // a text to the line's end
+
+// Error and warning numbers are two digits on the line; counts of frames 0
+// (disarm) or more.
+answer error_or_warning(call &c, bool error) {
+    const auto code = c.number<int>(0), n = c.number<int>(1, 1);
+    if (!code || !n) return std::nullopt;
+    if (*code < 0 || *code > 99) return c.refuse(0, "0 to 99");
+    if (*n < 0) return c.refuse(1, "0 or more");
+    if (error)
+        c.sim.fault_error_next(*code, *n);
+    else
+        c.sim.fault_warning_next(*code, *n);
+    return ok;
 }
 
-// Whether a process listens on the socket at `addr`. Non-blocking, so that
-// a listener with a full backlog (EAGAIN) counts without a wait.
-bool socket_listened(const sockaddr_un &addr) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return false;
-    const bool listened =
-        connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0 ||
-        errno == EAGAIN || errno == EINPROGRESS;
-    ::close(fd);
-    return listened;
+answer fault_error_next(call &c) {
+    return error_or_warning(c, true);
+}
+
+answer fault_warning_next(call &c) {
+    return error_or_warning(c, false);
+}
+
+answer fault_error_head(call &c) {
+    const auto code = c.number<int>(1);
+    if (!code || c.arg(0).size() < 3) return std::nullopt;
+    if (*code < 0 || *code > 99) return c.refuse(1, "0 to 99");
+    c.sim.fault_error_for_head(std::string(c.arg(0)), *code);
+    return ok;
+}
+
+answer fault_answer_frame(call &c) {
+    std::string frame, text;
+    const bool lost = c.count() == 1;
+    if (!unescape_bytes(c.arg(0), &frame) || (!lost && !unescape_bytes(c.text_from(1), &text)))
+        return std::nullopt;
+    if (!c.sim.fault_answer_for_frame(frame, lost ? std::nullopt : std::optional(text)))
+        return "error: " + c.name + ": " + std::to_string(ca410_sim::max_armed_frames) +
+               " frames are armed already (fault clear disarms them)";
+    return ok;
+}
+
+answer fault_silent_next(call &c) {
+    const auto n = c.number<int>(0, 1);
+    if (!n) return std::nullopt;
+    if (*n < 0) return c.refuse(0, "0 or more");
+    c.sim.fault_silent_next(*n);
+    return ok;
+}
+
+answer fault_split_next(call &c) {
+    const auto at = c.number<std::size_t>(0);
+    const auto gap = c.number<int>(1);
+    if (!at || !gap) return std::nullopt;
+    c.sim.fault_split_next(*at, *gap);
+    return ok;
+}
+
+answer fault_garbage_next(call &c) {
+    std::string bytes;
+    if (!unescape_bytes(c.text_from(0), &bytes)) return std::nullopt;
+    c.sim.fault_garbage_next(bytes);
+    return ok;
+}
+
+answer fault_late_next(call &c) {
+    const auto ms = c.number<int>(0);
+    std::string bytes;
+    if (!ms || !unescape_bytes(c.text_from(1), &bytes)) return std::nullopt;
+    c.sim.fault_late_bytes_next(bytes, *ms);
+    return ok;
+}
+
+answer fault_no_cr_next(call &c) {
+    c.sim.fault_no_cr_next();
+    return ok;
+}
+
+answer fault_long_next(call &c) {
+    const auto length = c.number<std::size_t>(0);
+    if (!length) return std::nullopt;
+    if (!c.sim.fault_long_answer_next(*length))
+        return c.refuse(0, "0 to " + std::to_string(ca410_sim::max_answer_length));
+    return ok;
+}
+
+answer fault_chatter(call &c) {
+    const auto ms = c.number<int>(1, 0);
+    if ((c.arg(0) != "on" && c.arg(0) != "off") || !ms) return std::nullopt;
+    c.sim.fault_chatter(c.arg(0) == "on", *ms);
+    return ok;
+}
+
+answer fault_hangup_next(call &c) {
+    const auto at = c.number<std::size_t>(0, ca410_sim::half_answer);
+    if (!at) return std::nullopt;
+    c.sim.fault_hangup_next(*at);
+    return ok;
+}
+
+answer fault_clear(call &c) {
+    c.sim.clear_faults();
+    return ok;
+}
+
+constexpr command fault_kinds[] = {
+    {"error-next", "CODE [N]", 1, 2, fault_error_next},
+    {"error-head", "HEAD CODE", 2, 2, fault_error_head},
+    {"answer-frame", "FRAME [TEXT]", 1, to_end, fault_answer_frame},
+    {"warning-next", "NUMBER [N]", 1, 2, fault_warning_next},
+    {"silent-next", "[N]", 0, 1, fault_silent_next},
+    {"split-next", "AT GAP_MS", 2, 2, fault_split_next},
+    {"garbage-next", "TEXT", 1, to_end, fault_garbage_next},
+    {"late-next", "MS TEXT", 2, to_end, fault_late_next},
+    {"no-cr-next", "", 0, 0, fault_no_cr_next},
+    {"long-next", "LENGTH", 1, 1, fault_long_next},
+    {"chatter", "on|off [MS]", 1, 2, fault_chatter},
+    {"hangup-next", "[AT]", 0, 1, fault_hangup_next},
+    {"clear", "", 0, 0, fault_clear},
+};
+constexpr command_table fault_table{fault_kinds, std::size(fault_kinds), "fault"};
+
+std::string xyz_answer(const sim_xyz &xyz) {
+    return "ok XYZ " + format_fixed(xyz[0], 5) + " " + format_fixed(xyz[1], 5) + " " +
+           format_fixed(xyz[2], 5);
+}
+
+// Three numbers, blanks or commas between; drive levels 0 to 1 or light 0 or more.
+answer show_triple(call &c, bool rgb) {
+    const auto v = parse_number_list(c.text_from(0));
+    if (!v || v->size() != 3) return std::nullopt;
+    for (const double x : *v) {
+        if (rgb && (x < 0.0 || x > 1.0))
+            return c.refuse("each of R G B", "0 to 1", format_number(x));
+        if (!rgb && x < 0.0) return c.refuse("each of X Y Z", "0 or more", format_number(x));
+    }
+    if (rgb)
+        c.sim.show_rgb((*v)[0], (*v)[1], (*v)[2]);
+    else
+        c.sim.show_xyz((*v)[0], (*v)[1], (*v)[2]);
+    return xyz_answer(c.sim.shown_xyz());
+}
+
+answer show_rgb(call &c) {
+    return show_triple(c, true);
+}
+
+answer show_xyz(call &c) {
+    return show_triple(c, false);
+}
+
+answer port(call &c) {
+    return "ok " + c.sim.port_path();
+}
+
+answer frames(call &c) {
+    const auto frames = c.sim.frames();
+    std::string out = "ok " + std::to_string(frames.size());
+    // A frame word always ends in "\r", so this one cannot be taken for one.
+    if (const auto dropped = c.sim.frames_dropped()) out += " dropped=" + std::to_string(dropped);
+    for (const auto &f : frames) out += " " + escape_bytes(f.bytes);
+    return out;
+}
+
+answer clear_frames(call &c) {
+    c.sim.clear_frames();
+    return ok;
+}
+
+answer settings(call &c) {
+    const sim_settings s = c.sim.settings();
+    const auto pair = [](int a, int b) { return std::to_string(a) + "," + std::to_string(b); };
+    const std::pair<const char *, std::string> fields[] = {
+        {"display_mode", std::to_string(s.display_mode)},
+        {"sync_mode", std::to_string(s.sync_mode)},
+        {"channel", std::to_string(s.current_channel)},
+        {"lum_unit", std::to_string(s.lum_unit)},
+        {"speed", std::to_string(s.measure_speed)},
+        {"probe_display", std::to_string(s.probe_display)},
+        {"probe_output", std::to_string(s.probe_output)},
+        {"trigger_mode", std::to_string(s.trigger_mode)},
+        {"trigger_delay", std::to_string(s.trigger_delay)},
+        {"zero_cal", std::to_string(s.zero_cal_status)},
+        {"simultaneous", std::to_string(s.simultaneous)},
+        {"internal_freq", format_fixed(s.internal_freq_hz, 2)},
+        {"manual_time", format_fixed(s.manual_time_ms, 2)},
+        {"color_range", pair(s.color_range_mode, s.color_range)},
+        {"flicker_range", pair(s.flicker_range_mode, s.flicker_range)},
+        {"calmode", std::to_string(s.calmode)},
+    };
+    std::string out = "ok";
+    for (const auto &[key, value] : fields) out += " " + std::string(key) + "=" + value;
+    return out;
+}
+
+answer channels(call &c) {
+    const auto chans = c.sim.channels();
+    std::string out = "ok " + std::to_string(chans.size());
+    for (const auto &ch : chans)
+        out += " " + std::to_string(ch.number) + ":" + std::to_string(ch.cal_type) + ":" +
+               escape_bytes(ch.name);
+    return out;
+}
+
+answer pace(call &c) {
+    if (c.arg(0) != "on" && c.arg(0) != "off") return std::nullopt;
+    c.sim.set_pacing(c.arg(0) == "on");
+    return ok;
+}
+
+answer zrc_ms(call &c) {
+    const auto ms = c.number<int>(0);
+    if (!ms) return std::nullopt;
+    if (*ms < 0) return c.refuse(0, "0 or more");
+    c.sim.set_zrc_ms(*ms);
+    return ok;
+}
+
+answer measure_ms(call &c) {
+    const auto speed = c.number<int>(0), ms = c.number<int>(1);
+    if (!speed || !ms) return std::nullopt;
+    if (*speed < 0 || *speed > 3) return c.refuse(0, "0 to 3");
+    if (*ms < 0) return c.refuse(1, "0 or more");
+    c.sim.set_measure_ms(*speed, *ms);
+    return ok;
+}
+
+std::optional<sim_xyz> triple(const call &c) {
+    const auto v = parse_number_list(c.text_from(0));
+    if (!v || v->size() != 3) return std::nullopt;
+    return sim_xyz{(*v)[0], (*v)[1], (*v)[2]};
+}
+
+constexpr std::string_view channel_names[] = {"red", "green", "blue"};
+
+std::string join_numbers(const double *v, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += (i ? "," : "") + format_number(v[i]);
+    return out;
+}
+
+// The model in one line, each part by the name of the command that sets it.
+answer describe_display(call &c) {
+    const sim_display d = c.sim.display();
+    std::string out = "ok";
+    for (std::size_t i = 0; i < 3; ++i)
+        out += " " + std::string(channel_names[i]) + "=" + join_numbers(d.primaries[i].data(), 3);
+    out += " gamma=";
+    for (std::size_t i = 0; i < 3; ++i)
+        out += (i ? "," : "") + (d.tone[i].table.empty()
+                                     ? format_number(d.tone[i].gamma)
+                                     : "table:" + std::to_string(d.tone[i].table.size()));
+    const double warm_up[] = {d.warmup_percent, d.warmup_seconds};
+    out += " black=" + join_numbers(d.black.data(), 3) + " flare=" + format_number(d.flare) +
+           " additivity-loss=" + format_number(d.additivity_loss) +
+           " grey-drift=" + (d.grey_drift_xy ? join_numbers(d.grey_drift_xy->data(), 2) : "off") +
+           " noise=" + format_number(d.noise) + " seed=" + std::to_string(d.seed) +
+           " warm-up=" + join_numbers(warm_up, 2);
+    return out;
+}
+
+// Every display kind changes its part of a copy of the model and applies it
+// whole: the model's own checks refuse what it cannot show.
+answer apply_display(call &c, const sim_display &d) {
+    std::string why;
+    if (!c.sim.set_display(d, &why)) return "error: " + c.name + ": " + why;
+    return ok;
+}
+
+answer display_preset(call &c) {
+    const auto d = sim_display_preset(c.arg(0));
+    return d ? apply_display(c, *d) : std::nullopt;
+}
+
+// "display red X Y Z" and its kin: the kind's name is the channel.
+answer display_primary(call &c) {
+    const auto v = triple(c);
+    const auto *name =
+        std::find(std::begin(channel_names), std::end(channel_names), c.words[c.first - 1]);
+    if (!v) return std::nullopt;
+    sim_display d = c.sim.display();
+    d.primaries[static_cast<std::size_t>(name - std::begin(channel_names))] = *v;
+    return apply_display(c, d);
+}
+
+answer display_black(call &c) {
+    const auto v = triple(c);
+    if (!v) return std::nullopt;
+    sim_display d = c.sim.display();
+    d.black = *v;
+    return apply_display(c, d);
+}
+
+// One gamma for every channel, or one each.
+answer display_gamma(call &c) {
+    const auto v = parse_number_list(c.text_from(0));
+    if (!v || (v->size() != 1 && v->size() != 3)) return std::nullopt;
+    sim_display d = c.sim.display();
+    for (std::size_t i = 0; i < 3; ++i) d.tone[i] = sim_tone{(*v)[v->size() == 1 ? 0 : i], {}};
+    return apply_display(c, d);
+}
+
+answer display_tone_table(call &c) {
+    const auto *name = std::find(std::begin(channel_names), std::end(channel_names), c.arg(0));
+    if (name == std::end(channel_names) && c.arg(0) != "all") return std::nullopt;
+    sim_tone_table table;
+    std::string why;
+    if (!sim_read_tone_table(std::string(c.text_from(1)), &table, &why))
+        return "error: " + c.name + ": " + why;
+    sim_display d = c.sim.display();
+    for (std::size_t i = 0; i < 3; ++i)
+        if (name == std::end(channel_names) || name == channel_names + i) d.tone[i].table = table;
+    return apply_display(c, d);
+}
+
+answer set_display_number(call &c, double sim_display::*field) {
+    const auto v = c.number<double>(0);
+    if (!v) return std::nullopt;
+    sim_display d = c.sim.display();
+    d.*field = *v;
+    return apply_display(c, d);
+}
+
+answer display_flare(call &c) {
+    return set_display_number(c, &sim_display::flare);
+}
+
+answer display_additivity_loss(call &c) {
+    return set_display_number(c, &sim_display::additivity_loss);
+}
+
+answer display_noise(call &c) {
+    return set_display_number(c, &sim_display::noise);
+}
+
+answer display_seed(call &c) {
+    const auto seed = c.number<std::uint64_t>(0);
+    if (!seed) return std::nullopt;
+    sim_display d = c.sim.display();
+    d.seed = *seed;
+    return apply_display(c, d);
+}
+
+answer display_grey_drift(call &c) {
+    sim_display d = c.sim.display();
+    const auto v = parse_number_list(c.text_from(0));
+    if (c.count() == 1 && c.arg(0) == "off")
+        d.grey_drift_xy.reset();
+    else if (v && v->size() == 2)
+        d.grey_drift_xy = {{(*v)[0], (*v)[1]}};
+    else
+        return std::nullopt;
+    return apply_display(c, d);
+}
+
+answer display_warm_up(call &c) {
+    const auto v = parse_number_list(c.text_from(0));
+    if (!v || v->size() != 2) return std::nullopt;
+    sim_display d = c.sim.display();
+    d.warmup_percent = (*v)[0];
+    d.warmup_seconds = (*v)[1];
+    return apply_display(c, d);
+}
+
+constexpr command display_kinds[] = {
+    {"preset", sim_display_presets, 1, 1, display_preset},
+    {"red", "X Y Z", 0, to_end, display_primary},
+    {"green", "X Y Z", 0, to_end, display_primary},
+    {"blue", "X Y Z", 0, to_end, display_primary},
+    {"gamma", "G or R G B", 0, to_end, display_gamma},
+    {"tone-table", "red|green|blue|all FILE", 2, to_end, display_tone_table},
+    {"black", "X Y Z", 0, to_end, display_black},
+    {"flare", "FRACTION", 1, 1, display_flare},
+    {"additivity-loss", "FRACTION", 1, 1, display_additivity_loss},
+    {"grey-drift", "X Y or off", 0, to_end, display_grey_drift},
+    {"noise", "SD", 1, 1, display_noise},
+    {"seed", "N", 1, 1, display_seed},
+    {"warm-up", "PERCENT SECONDS", 0, to_end, display_warm_up},
+};
+constexpr command_table display_table{display_kinds, std::size(display_kinds), "display part"};
+
+answer help(call &c);
+
+answer quit(call &c) {
+    if (c.quit) *c.quit = true;
+    return std::string("ok bye");
+}
+
+constexpr command commands[] = {
+    {"show", "R G B", 0, to_end, show_rgb},
+    {"show-xyz", "X Y Z", 0, to_end, show_xyz},
+    {"port", "", 0, 0, port},
+    {"frames", "", 0, 0, frames},
+    {"clear-frames", "", 0, 0, clear_frames},
+    {"settings", "", 0, 0, settings},
+    {"channels", "", 0, 0, channels},
+    {"pace", "on|off", 1, 1, pace},
+    {"zrc-ms", "MS", 1, 1, zrc_ms},
+    {"measure-ms", "SPEED MS", 2, 2, measure_ms},
+    {"display", "", 0, 0, describe_display, &display_table},
+    {"fault", "", 0, 0, nullptr, &fault_table},
+    {"help", "", 0, 0, help},
+    {"quit", "", 0, 0, quit},
+};
+constexpr command_table command_list{commands, std::size(commands), "command"};
+
+// Every row, a family by each of its kinds: "show R G B | ... | fault clear | quit".
+void list_usages(const command_table &table, const std::string &prefix, std::string *out) {
+    for (std::size_t i = 0; i < table.size; ++i) {
+        const command &row = table.rows[i];
+        const std::string name = prefix + std::string(row.name);
+        if (row.run) {
+            *out += (out->empty() ? "" : " | ") + name;
+            if (!row.usage.empty()) *out += " " + std::string(row.usage);
+        }
+        if (row.kinds) list_usages(*row.kinds, name + " ", out);
+    }
+}
+
+answer help(call &) {
+    std::string usages;
+    list_usages(command_list, "", &usages);
+    return "ok commands: " + usages + " (numbers of a triple: blanks or commas between)";
+}
+
+// Finds the row named by the word at c.first and runs it with the words after it.
+std::string dispatch(const command_table &table, call &c) {
+    if (c.first == c.words.size()) return "error: usage: " + c.name + " KIND ... (try help)";
+    const std::string_view word = c.words[c.first];
+    const command *row = std::find_if(table.rows, table.rows + table.size,
+                                      [&](const command &r) { return r.name == word; });
+    if (row == table.rows + table.size)
+        return "error: unknown " + std::string(table.what) + " '" +
+               std::string(word.substr(0, 40)) + "' (try help)";
+    c.name += (c.name.empty() ? "" : " ") + std::string(word);
+    ++c.first;
+    // A family runs one of its kinds; the bare name runs the row's own handler, if any.
+    if (row->kinds && (c.first < c.words.size() || !row->run)) return dispatch(*row->kinds, c);
+    c.usage = row->usage;
+    if (c.count() >= row->min_args && c.count() <= row->max_args)
+        if (auto a = row->run(c)) return *a;
+    return "error: usage: " + c.name + (row->usage.empty() ? "" : " ") + std::string(row->usage);
+}
+
+std::string hex_escape(unsigned char c) {
+    constexpr char digits[] = "0123456789abcdef";
+    return {'\\', 'x', digits[c >> 4], digits[c & 15]};
 }
 
 }  // namespace
+
+std::string printable(std::string_view text) {
+    std::string out;
+    for (const unsigned char c : text)
+        out += c < 0x20 || c == 0x7F ? hex_escape(c) : std::string(1, static_cast<char>(c));
+    return out;
+}
 
 std::string escape_bytes(std::string_view bytes) {
     std::string out;
@@ -190,13 +568,9 @@ std::string escape_bytes(std::string_view bytes) {
                 out += "\\\\";
                 break;
             default:
-                if (c >= 0x21 && c <= 0x7E) {
-                    out += static_cast<char>(c);
-                } else {  // blanks too, so that a frame is one word
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\x%02x", c);
-                    out += buf;
-                }
+                // Blanks too, so that a frame is one word.
+                out +=
+                    c >= 0x21 && c <= 0x7E ? std::string(1, static_cast<char>(c)) : hex_escape(c);
         }
     }
     return out;
@@ -241,218 +615,9 @@ bool unescape_bytes(std::string_view text, std::string *out) {
 }
 
 std::string control_execute(ca410_sim &sim, std::string_view line, bool *quit) {
-    const auto w = words(line);
-    if (w.empty()) return "error: empty command";
-    const std::string_view cmd = w[0];
-    if (cmd == "show" || cmd == "show-xyz") {
-        const bool rgb = cmd == "show";
-        const auto v = parse_number_list(after_words(line, 1));
-        if (!v || v->size() != 3)
-            return "error: usage: " + std::string(cmd) + (rgb ? " R G B" : " X Y Z") +
-                   " (blanks or commas between)";
-        for (const double x : *v) {
-            char value[32];
-            std::snprintf(value, sizeof value, "%g", x);
-            if (rgb && (x < 0.0 || x > 1.0))
-                return out_of_range(cmd, "each of R G B", "0 to 1", value);
-            if (!rgb && x < 0.0) return out_of_range(cmd, "each of X Y Z", "0 or more", value);
-        }
-        if (rgb)
-            sim.show_rgb((*v)[0], (*v)[1], (*v)[2]);
-        else
-            sim.show_xyz((*v)[0], (*v)[1], (*v)[2]);
-        const auto xyz = sim.shown_xyz();
-        char buf[128];
-        std::snprintf(buf, sizeof buf, "ok XYZ %.5f %.5f %.5f", xyz[0], xyz[1], xyz[2]);
-        return buf;
-    }
-    if (cmd == "port" && w.size() == 1) return "ok " + sim.port_path();
-    if (cmd == "frames" && w.size() == 1) {
-        const auto frames = sim.frames();
-        std::string out = "ok " + std::to_string(frames.size());
-        for (const auto &f : frames) out += " " + escape_bytes(f.bytes);
-        return out;
-    }
-    if (cmd == "clear-frames" && w.size() == 1) {
-        sim.clear_frames();
-        return "ok";
-    }
-    if (cmd == "settings" && w.size() == 1) {
-        const sim_settings s = sim.settings();
-        char buf[512];
-        std::snprintf(buf, sizeof buf,
-                      "ok display_mode=%d sync_mode=%d channel=%d lum_unit=%d speed=%d "
-                      "probe_display=%d probe_output=%d trigger_mode=%d trigger_delay=%d "
-                      "zero_cal=%d simultaneous=%d internal_freq=%.2f manual_time=%.2f "
-                      "color_range=%d,%d flicker_range=%d,%d calmode=%d",
-                      s.display_mode, s.sync_mode, s.current_channel, s.lum_unit, s.measure_speed,
-                      s.probe_display, s.probe_output, s.trigger_mode, s.trigger_delay,
-                      s.zero_cal_status, s.simultaneous, s.internal_freq_hz, s.manual_time_ms,
-                      s.color_range_mode, s.color_range, s.flicker_range_mode, s.flicker_range,
-                      s.calmode);
-        return buf;
-    }
-    if (cmd == "channels" && w.size() == 1) {
-        const auto chans = sim.channels();
-        std::string out = "ok " + std::to_string(chans.size());
-        for (const auto &c : chans)
-            out += " " + std::to_string(c.number) + ":" + std::to_string(c.cal_type) + ":" +
-                   escape_bytes(c.name);
-        return out;
-    }
-    if (cmd == "pace") {
-        if (w.size() != 2 || (w[1] != "on" && w[1] != "off")) return "error: usage: pace on|off";
-        sim.set_pacing(w[1] == "on");
-        return "ok";
-    }
-    if (cmd == "zrc-ms") {
-        const auto ms = w.size() == 2 ? parse_whole<int>(w[1]) : std::nullopt;
-        if (!ms) return "error: usage: zrc-ms MS";
-        if (*ms < 0) return out_of_range(cmd, "MS", "0 or more", w[1]);
-        sim.set_zrc_ms(*ms);
-        return "ok";
-    }
-    if (cmd == "measure-ms") {
-        const auto speed = w.size() == 3 ? parse_whole<int>(w[1]) : std::nullopt;
-        const auto ms = w.size() == 3 ? parse_whole<int>(w[2]) : std::nullopt;
-        if (!speed || !ms) return "error: usage: measure-ms SPEED MS";
-        if (*speed < 0 || *speed > 3) return out_of_range(cmd, "SPEED", "0 to 3", w[1]);
-        if (*ms < 0) return out_of_range(cmd, "MS", "0 or more", w[2]);
-        sim.set_measure_ms(*speed, *ms);
-        return "ok";
-    }
-    if (cmd == "fault") return fault_command(sim, line, w);
-    if (cmd == "help") return std::string(help_text);
-    if (cmd == "quit" && w.size() == 1) {
-        if (quit) *quit = true;
-        return "ok bye";
-    }
-    return "error: unknown command '" + std::string(line.substr(0, 40)) + "' (try help)";
-}
-
-struct control_server::impl {
-    explicit impl(ca410_sim &s) : sim(s) {}
-    ca410_sim &sim;
-    std::string path;
-    int listen_fd = -1;
-    int wake_fd[2] = {-1, -1};
-    std::thread thread;
-    std::atomic<bool> stopping{false};
-    std::function<void()> on_quit;
-
-    struct client {
-        int fd;
-        std::string in;
-    };
-
-    void serve() {
-        std::vector<client> clients;
-        while (!stopping) {
-            std::vector<pollfd> fds{{wake_fd[0], POLLIN, 0}, {listen_fd, POLLIN, 0}};
-            for (const auto &c : clients) fds.push_back({c.fd, POLLIN, 0});
-            if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) break;
-            if (stopping) break;
-            std::vector<client> keep;
-            for (std::size_t i = 0; i + 2 < fds.size(); ++i) {
-                client &c = clients[i];
-                bool open = true;
-                if (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR)) {
-                    char buf[1024];
-                    const ssize_t n = ::read(c.fd, buf, sizeof buf);
-                    if (n <= 0 && !(n < 0 && errno == EINTR)) open = false;
-                    if (n > 0) c.in.append(buf, static_cast<std::size_t>(n));
-                    std::size_t nl;
-                    while (open && (nl = c.in.find('\n')) != std::string::npos) {
-                        std::string line = c.in.substr(0, nl);
-                        c.in.erase(0, nl + 1);
-                        if (!line.empty() && line.back() == '\r') line.pop_back();
-                        bool quit = false;
-                        const std::string answer = control_execute(sim, line, &quit) + "\n";
-                        (void)!::send(c.fd, answer.data(), answer.size(), MSG_NOSIGNAL);
-                        if (quit && on_quit) on_quit();
-                    }
-                    if (c.in.size() > 65536) open = false;
-                }
-                if (open)
-                    keep.push_back(std::move(c));
-                else
-                    ::close(c.fd);
-            }
-            clients = std::move(keep);
-            if (fds[1].revents & POLLIN) {
-                const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd >= 0) clients.push_back({fd, {}});
-            }
-        }
-        for (auto &c : clients) ::close(c.fd);
-    }
-};
-
-control_server::control_server(ca410_sim &sim) : impl_(std::make_unique<impl>(sim)) {}
-
-control_server::~control_server() {
-    stop();
-}
-
-bool control_server::start(const std::string &path, std::function<void()> on_quit,
-                           std::string *error) {
-    impl &d = *impl_;
-    const auto fail = [&](const std::string &what) {
-        if (error) *error = what + ": " + std::strerror(errno);
-        if (d.listen_fd >= 0) ::close(d.listen_fd);
-        d.listen_fd = -1;
-        return false;
-    };
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof addr.sun_path) {
-        if (error) *error = "control socket path is empty or too long: " + path;
-        return false;
-    }
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0) {
-        if (!S_ISSOCK(st.st_mode)) {
-            if (error) *error = path + " exists and is not a socket; not replacing it";
-            return false;
-        }
-        // A socket someone still listens on belongs to a running instance;
-        // only one left behind by a killed one is replaced.
-        if (socket_listened(addr)) {
-            if (error)
-                *error = path + " is the control socket of another running instance; " +
-                         "not taking it over";
-            return false;
-        }
-        ::unlink(path.c_str());
-    }
-    d.listen_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (d.listen_fd < 0) return fail("socket");
-    if (bind(d.listen_fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)
-        return fail("bind " + path);
-    if (listen(d.listen_fd, 4) != 0) return fail("listen " + path);
-    if (pipe2(d.wake_fd, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
-    d.path = path;
-    d.on_quit = std::move(on_quit);
-    d.stopping = false;
-    d.thread = std::thread([&d] { d.serve(); });
-    return true;
-}
-
-void control_server::stop() {
-    impl &d = *impl_;
-    if (!d.thread.joinable()) return;
-    d.stopping = true;
-    const char c = 1;
-    (void)!::write(d.wake_fd[1], &c, 1);
-    d.thread.join();
-    ::close(d.listen_fd);
-    d.listen_fd = -1;
-    for (int &fd : d.wake_fd) {
-        ::close(fd);
-        fd = -1;
-    }
-    ::unlink(d.path.c_str());
+    call c{sim, line, words(line), quit, 0, {}, {}};
+    if (c.words.empty()) return "error: empty command";
+    return printable(dispatch(command_list, c));  // the words and paths it echoes
 }
 
 }  // namespace sim

@@ -17,6 +17,10 @@ namespace sim {
 // "ok ..." or "error: ...". *quit is set for "quit".
 std::string control_execute(ca410_sim &sim, std::string_view line, bool *quit);
 
+// Outside text (paths, link targets, a client's words) made safe for a
+// terminal or a control client: control bytes as \xHH, the rest as it is.
+std::string printable(std::string_view text);
+
 // Texts with C escapes (\r, \n, \t, \\, \xHH) both ways.
 std::string escape_bytes(std::string_view bytes);
 bool unescape_bytes(std::string_view text, std::string *out);

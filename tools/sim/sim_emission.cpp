@@ -1,33 +1,18 @@
 #include "sim_emission.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <cmath>
 #include <fstream>
 #include <memory>
 #include <sstream>
 
 #include "cmat/xsp2cie.h"
+#include "sim_display.h"
+#include "sim_number.h"
 
 namespace sim {
 
 namespace {
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return s;
-}
-
-std::optional<double> number(std::string_view s) {
-    s = trim(s);
-    double v = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v))
-        return std::nullopt;
-    return v;
-}
 
 // The converter integrates over the observer's range at 1 nm; a spectrum on
 // exactly that grid, zero outside its own samples, keeps the converter from
@@ -37,34 +22,16 @@ constexpr double grid_start = 360.0, grid_end = 830.0;
 }  // namespace
 
 std::optional<spectrum> parse_spectrum_csv(std::string_view text, std::string *error) {
-    spectrum sp;
-    int line_no = 0;
-    bool data_seen = false;
-    while (!text.empty()) {
-        ++line_no;
-        const auto nl = text.find('\n');
-        const std::string_view line = trim(text.substr(0, nl));
-        text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
-        if (line.empty() || line.front() == '#') continue;
-        const auto sep = line.find_first_of(",;\t");
-        const auto nm = sep == std::string_view::npos ? std::nullopt : number(line.substr(0, sep));
-        const auto v = sep == std::string_view::npos ? std::nullopt : number(line.substr(sep + 1));
-        if (!nm || !v) {
-            if (!data_seen && sp.empty() && line_no == 1) continue;  // header
-            if (error) *error = "line " + std::to_string(line_no) + ": expected nm,value";
-            return std::nullopt;
-        }
-        data_seen = true;
-        sp.emplace_back(*nm, *v);
-    }
-    std::sort(sp.begin(), sp.end());
-    if (sp.size() < 2 || sp.front().first == sp.back().first) {
+    auto sp = parse_number_pairs(text, "expected nm,value", error);
+    if (!sp) return std::nullopt;
+    std::sort(sp->begin(), sp->end());
+    if (sp->size() < 2 || sp->front().first == sp->back().first) {
         if (error) *error = "needs at least two samples at different wavelengths";
         return std::nullopt;
     }
-    for (std::size_t i = 1; i < sp.size(); ++i)
-        if (sp[i].first == sp[i - 1].first) {
-            if (error) *error = "wavelength " + std::to_string(sp[i].first) + " given twice";
+    for (std::size_t i = 1; i < sp->size(); ++i)
+        if ((*sp)[i].first == (*sp)[i - 1].first) {
+            if (error) *error = "wavelength " + format_number((*sp)[i].first) + " given twice";
             return std::nullopt;
         }
     return sp;

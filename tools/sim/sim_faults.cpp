@@ -29,8 +29,11 @@ void fault_set::error_for_head(std::string head, int code) {
         head_errors_[letters(head)] = code;
 }
 
-void fault_set::answer_for_frame(std::string frame, std::optional<std::string> answer) {
+bool fault_set::answer_for_frame(std::string frame, std::optional<std::string> answer,
+                                 std::size_t limit) {
+    if (frame_answers_.size() >= limit && frame_answers_.count(frame) == 0) return false;
     frame_answers_[std::move(frame)] = std::move(answer);
+    return true;
 }
 
 void fault_set::warning_next(int number, int n) {

@@ -37,8 +37,9 @@ class fault_set {
   public:
     void error_next(int code, int n);
     void error_for_head(std::string head, int code);  // code 0 clears the head
-    // Every frame equal to `frame`: this answer (nothing when empty). Until clear().
-    void answer_for_frame(std::string frame, std::optional<std::string> answer);
+    // Every frame equal to `frame`: this answer (nothing when empty). Until
+    // clear(). False, arming nothing, when `limit` other frames are armed.
+    bool answer_for_frame(std::string frame, std::optional<std::string> answer, std::size_t limit);
     void warning_next(int number, int n);
     void silent_next(int n);
     void split_next(std::size_t at, int gap_ms);

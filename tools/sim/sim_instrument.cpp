@@ -1,13 +1,13 @@
 #include "sim_instrument.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
 #include "sim_color.h"
+#include "sim_display.h"
 #include "sim_number.h"
 #include "sim_state.h"
 
@@ -86,13 +86,6 @@ std::optional<std::array<int, N>> ints(std::string_view args,
     return out;
 }
 
-// A point whatever the locale, as the instrument itself writes numbers.
-std::string fixed(double v, int decimals) {
-    char buf[400];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("0");
-}
-
 std::string padded_name(const std::string &name) {
     std::string out = name;
     if (out.size() < instrument::max_name) out.resize(instrument::max_name, ' ');
@@ -102,9 +95,7 @@ std::string padded_name(const std::string &name) {
 bool valid_name(std::string_view name) {
     if (name.empty() || name.size() > instrument::max_name) return false;
     // A comma would shift every later item of the "TDR," answer.
-    return std::all_of(name.begin(), name.end(), [](char c) {
-        return c != ',' && std::isprint(static_cast<unsigned char>(c));
-    });
+    return std::all_of(name.begin(), name.end(), [](char c) { return c != ',' && ascii_print(c); });
 }
 
 enum class op {
@@ -152,12 +143,11 @@ constexpr std::array<head_entry, 27> heads{{
 // Six decimals, as hosts format their targets: a target comes back in the
 // channel's data exactly as it was sent.
 std::string format_value(double v) {
-    return fixed(v, 6);
+    return format_fixed(v, 6);
 }
 
 instrument::instrument(const sim_instrument_options &options)
     : settings(options.settings),
-      display(options.display),
       zrc_ms(options.zrc_ms),
       measure_ms(options.measure_ms),
       identity_(options.identity),
@@ -166,11 +156,17 @@ instrument::instrument(const sim_instrument_options &options)
       external_sync_hz_(options.external_sync_hz) {
     settings.zero_cal_status = 0;
     settings.calmode = 0;
+    set_display(options.display);
 }
 
 sim_xyz instrument::light() const {
     if (shown_light) return *shown_light;
-    return display_light(display, drive[0], drive[1], drive[2]);
+    return display_light(display_, drive, seconds_on);
+}
+
+void instrument::set_display(const sim_display &display) {
+    display_ = display;
+    noise_.reseed(display.seed);
 }
 
 reply instrument::execute(std::string_view frame) {
@@ -297,13 +293,13 @@ reply instrument::read_setting(std::string_view args) const {
         case 12:
             return ok(std::to_string(s.probe_output));
         case 15:
-            return ok(fixed(s.temperature_shift, 2));
+            return ok(format_fixed(s.temperature_shift, 2));
         case 16:  // only meaningful while synchronised to an external signal
             if (s.sync_mode != 2) return er(er_command);
             if (external_sync_hz_ <= 0.0) return er(er_no_sync);
-            return ok(fixed(external_sync_hz_, 2));
+            return ok(format_fixed(external_sync_hz_, 2));
         case 17:
-            return ok(fixed(s.manual_time_ms, 2));
+            return ok(format_fixed(s.manual_time_ms, 2));
         case 18:
             return ok(std::to_string(s.trigger_mode));
         case 19:
@@ -313,7 +309,7 @@ reply instrument::read_setting(std::string_view args) const {
         case 26:
             return ok(std::to_string(s.simultaneous));
         case 28:
-            return ok(fixed(s.internal_freq_hz, 2));
+            return ok(format_fixed(s.internal_freq_hz, 2));
         default:
             return er(er_command);
     }
@@ -500,7 +496,7 @@ reply instrument::measure(std::string_view args) {
     // Without a zero calibration the instrument refuses to measure.
     if (settings.zero_cal_status != 2) return er(er_command);
     if (settings.sync_mode == 2 && external_sync_hz_ <= 0.0) return er(er_no_sync);
-    const sim_xyz raw = light();
+    const sim_xyz raw = noise_.apply(display_.noise, light());
     sim_xyz xyz = raw;
     const int ch = settings.current_channel;
     if (ch > 0 && ch <= max_channel) {
@@ -518,8 +514,8 @@ reply instrument::measure(std::string_view args) {
     std::string data =
         "P" + std::to_string(settings.probe_display) + "," + std::to_string(settings.display_mode);
     for (double x : values) data += "," + format_value(x);
-    data += "," + fixed(uv[0], 4) + "," + fixed(uv[1], 4) + "," + std::to_string(ch) + "," +
-            std::to_string(settings.measure_speed);
+    data += "," + format_fixed(uv[0], 4) + "," + format_fixed(uv[1], 4) + "," + std::to_string(ch) +
+            "," + std::to_string(settings.measure_speed);
     reply r = ok(data);
     r.busy_ms = measure_ms[static_cast<std::size_t>(std::clamp(settings.measure_speed, 0, 3))];
     return r;

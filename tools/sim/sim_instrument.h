@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "sim_display.h"
 #include "sim_types.h"
 
 namespace sim {
@@ -32,8 +33,8 @@ class instrument {
 
     // Direct access for the owner (under its lock).
     sim_settings settings;
-    sim_display display;
     std::array<double, 3> drive{1.0, 1.0, 1.0};  // shown RGB levels
+    double seconds_on = 0.0;                     // since the display was switched on (warm-up)
     std::optional<sim_xyz> shown_light;          // set by show-xyz, overrides drive
     std::array<std::optional<sim_channel>, max_channel + 1> channels;  // [0] unused
     std::string identity_answer;                                       // raw "IDO," answer override
@@ -41,6 +42,9 @@ class instrument {
     std::array<int, 4> measure_ms{};
 
     sim_xyz light() const;  // what the display emits now
+    const sim_display &display() const { return display_; }
+    // A new model; the measurement noise starts again from its seed.
+    void set_display(const sim_display &display);
 
   private:
     reply identify(std::string_view args) const;
@@ -60,6 +64,8 @@ class instrument {
     reply delete_channel(std::string_view args);
     reply measure(std::string_view args);
 
+    sim_display display_;
+    measurement_noise noise_;
     sim_identity identity_;
     sim_settings power_on_;
     std::array<double, 6> range_limits_;

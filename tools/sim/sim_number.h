@@ -1,12 +1,14 @@
-// Whole-field decimal numbers, as every text the simulator reads (frames,
-// control commands, the state file) writes them.
+// Decimal numbers as every text the simulator reads and writes (frames,
+// control commands, the state file) has them: '.' whatever the locale.
 #ifndef CA410_SIM_NUMBER_H
 #define CA410_SIM_NUMBER_H
 
 #include <charconv>
 #include <cmath>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <system_error>
 #include <type_traits>
 #include <vector>
 
@@ -47,6 +49,32 @@ inline std::optional<std::vector<double>> parse_number_list(std::string_view s) 
         }
     }
     return out;
+}
+
+// Character classes of the C locale, whatever the process's locale.
+constexpr bool ascii_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+constexpr bool ascii_print(char c) {
+    return c >= 0x20 && c < 0x7F;
+}
+constexpr bool ascii_alnum(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// The shortest text that reads back as exactly `v`.
+inline std::string format_number(double v) {
+    char buf[32];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    return ec == std::errc() ? std::string(buf, end) : std::string();
+}
+
+// `v` with `decimals` digits after the point, as printf's "%.*f" in the C locale.
+inline std::string format_fixed(double v, int decimals) {
+    char buf[400];  // 1e308 in full and its decimals
+    const auto [end, ec] =
+        std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    return ec == std::errc() ? std::string(buf, end) : std::string();
 }
 
 }  // namespace sim

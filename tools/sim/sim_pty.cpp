@@ -11,6 +11,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace sim {
@@ -38,6 +40,22 @@ struct flock whole_file(short type) {
     lk.l_type = type;
     lk.l_whence = SEEK_SET;
     return lk;
+}
+
+// Instances serve pseudo-terminals only: /dev/pts/N (Linux), /dev/ttysN (macOS).
+bool is_pty_path(const std::string &path) {
+    for (const std::string_view prefix : {"/dev/pts/", "/dev/ttys"}) {
+        if (path.compare(0, prefix.size(), prefix) != 0 || path.size() == prefix.size()) continue;
+        return path.find_first_not_of("0123456789", prefix.size()) == std::string::npos;
+    }
+    return false;
+}
+
+std::optional<std::string> link_target(const std::string &link) {
+    std::vector<char> buf(PATH_MAX + 1);
+    const ssize_t n = readlink(link.c_str(), buf.data(), buf.size() - 1);
+    if (n < 0) return std::nullopt;
+    return std::string(buf.data(), static_cast<std::size_t>(n));
 }
 }  // namespace
 
@@ -157,6 +175,15 @@ bool update_link(const std::string &link, const std::string &target, std::string
         if (error) *error = link + " exists and is not a symbolic link; not replacing it";
         return false;
     }
+    // Only a link to a line (ours, or one a killed instance left) is ours to
+    // replace, and later to remove; a link to anything else is someone's.
+    const auto old = link_target(link);
+    if (old && !is_pty_path(*old)) {
+        if (error)
+            *error = link + " is a symbolic link to " + *old +
+                     ", not to a pseudo-terminal; not replacing it";
+        return false;
+    }
     // A new link beside the old one, renamed over it: a host never sees the
     // path missing.
     const std::string tmp = link + ".tmp" + std::to_string(getpid());
@@ -171,14 +198,12 @@ bool update_link(const std::string &link, const std::string &target, std::string
 }
 
 bool link_served(const std::string &link, std::string *target) {
-    std::vector<char> buf(PATH_MAX + 1);
-    const ssize_t n = readlink(link.c_str(), buf.data(), buf.size() - 1);
-    if (n < 0) return false;
-    const std::string to(buf.data(), static_cast<std::size_t>(n));
+    const auto found = link_target(link);
+    if (!found) return false;
+    const std::string &to = *found;
     if (target) *target = to;
-    // Instances serve pseudo-terminals only; anything else is not opened
-    // (opening some devices does things).
-    if (to.compare(0, 9, "/dev/pts/") != 0 && to.compare(0, 9, "/dev/ttys") != 0) return false;
+    // Anything but a pseudo-terminal is not opened (opening some devices does things).
+    if (!is_pty_path(to)) return false;
     const int fd = ::open(to.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     // A host holding the line with the exclusive flag set: it is in use.
     if (fd < 0) return errno == EBUSY;
@@ -189,10 +214,7 @@ bool link_served(const std::string &link, std::string *target) {
 }
 
 void remove_link(const std::string &link, const std::string &target) {
-    std::vector<char> buf(PATH_MAX + 1);
-    const ssize_t n = readlink(link.c_str(), buf.data(), buf.size() - 1);
-    if (n >= 0 && std::string(buf.data(), static_cast<std::size_t>(n)) == target)
-        ::unlink(link.c_str());
+    if (link_target(link) == target) ::unlink(link.c_str());
 }
 
 }  // namespace sim

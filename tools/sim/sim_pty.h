@@ -42,7 +42,8 @@ class pty {
 };
 
 // Points the symbolic link `link` at `target`, replacing an older link
-// atomically. Refuses to replace anything that is not a symbolic link.
+// atomically. Refuses to replace anything but a symbolic link to a
+// pseudo-terminal.
 bool update_link(const std::string &link, const std::string &target, std::string *error);
 // Whether `link` is a symbolic link to a line another running instance
 // serves (or a host holds exclusively); *target (may be null) gets where it

@@ -1,18 +1,22 @@
 #include "sim_state.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <set>
+#include <utility>
 
 #include "sim_number.h"
 
@@ -58,18 +62,12 @@ constexpr std::array<double_key, 3> double_keys{{
     {"internal_freq_hz", &sim_settings::internal_freq_hz},
 }};
 
-std::string num(double v) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    return buf;
-}
-
 // Names may hold blanks and punctuation: anything but letters, digits and
 // "-_." is written as %XX so that a name is always one token.
 std::string encode_name(const std::string &name) {
     std::string out = "name=";
     for (unsigned char c : name) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.') {
+        if (ascii_alnum(static_cast<char>(c)) || c == '-' || c == '_' || c == '.') {
             out += static_cast<char>(c);
         } else {
             char buf[4];
@@ -127,15 +125,15 @@ std::string serialize_state(const lasting_state &state) {
     for (const auto &k : sim_int_settings)
         out += std::string(k.key) + " " + std::to_string(state.settings.*k.field) + "\n";
     for (const auto &k : double_keys)
-        out += std::string(k.key) + " " + num(state.settings.*k.field) + "\n";
+        out += std::string(k.key) + " " + format_number(state.settings.*k.field) + "\n";
     for (const auto &c : state.channels) {
         out += "channel " + std::to_string(c.number) + " " + std::to_string(c.cal_type);
         for (int d : c.date) out += " " + std::to_string(d);
         out += " " + encode_name(c.name);
         for (const auto *set : {&c.target, &c.measured})
             for (const auto &xyz : *set)
-                for (double v : xyz) out += " " + num(v);
-        for (double v : c.matrix) out += " " + num(v);
+                for (double v : xyz) out += " " + format_number(v);
+        for (double v : c.matrix) out += " " + format_number(v);
         out += "\n";
     }
     char sum[32];
@@ -240,23 +238,116 @@ std::optional<lasting_state> parse_state(std::string_view text, std::string *err
     return st;
 }
 
-load_result load_state_file(const std::string &path, lasting_state *out, std::string *error) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) {
+namespace {
+
+// Temporary files are PATH.tmp-XXXXXX, X from this alphabet.
+constexpr std::string_view temp_mark = ".tmp-";
+constexpr std::string_view temp_letters =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t temp_random = 6;
+
+std::string errno_text(const std::string &what) {
+    return what + ": " + std::strerror(errno);
+}
+
+// A file descriptor closed on every path out.
+struct fd_guard {
+    int fd;
+    ~fd_guard() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+std::pair<std::string, std::string> split_path(const std::string &path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return {".", path};
+    return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+// A new file at a random name beside `path`: O_EXCL and O_NOFOLLOW, so a
+// file or link someone planted at a guessable name is never written through.
+int create_temp(const std::string &path, std::string *name) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *name = path + std::string(temp_mark);
+        for (std::size_t i = 0; i < temp_random; ++i)
+            *name += temp_letters[random() % temp_letters.size()];
+        const int fd =
+            ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+bool is_temp_of(std::string_view entry, std::string_view base) {
+    if (entry.size() != base.size() + temp_mark.size() + temp_random) return false;
+    if (entry.substr(0, base.size()) != base) return false;
+    entry.remove_prefix(base.size());
+    if (entry.substr(0, temp_mark.size()) != temp_mark) return false;
+    entry.remove_prefix(temp_mark.size());
+    return entry.find_first_not_of(temp_letters) == std::string_view::npos;
+}
+
+// Temporary files of a save that a SIGKILL interrupted. Only ever called
+// under the state file's lock, so no running save is among them.
+void remove_stale_temps(const std::string &path) {
+    const auto [dir, base] = split_path(path);
+    DIR *d = ::opendir(dir.c_str());
+    if (!d) return;
+    while (const dirent *e = ::readdir(d))
+        if (is_temp_of(e->d_name, base)) ::unlinkat(::dirfd(d), e->d_name, 0);
+    ::closedir(d);
+}
+
+bool write_all(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t w = ::write(fd, text.data(), text.size());
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        text.remove_prefix(static_cast<std::size_t>(w));
+    }
+    return true;
+}
+
+// Reads at most max_state_file_size bytes of a regular file; a FIFO or a
+// device is refused before it is read (O_NONBLOCK: opening a FIFO does not wait).
+load_result read_state_text(const std::string &path, std::string *text, std::string *error) {
+    const fd_guard f{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    if (f.fd < 0) {
         if (errno == ENOENT) return load_result::fresh;
-        if (error) *error = "cannot read state file " + path + ": " + std::strerror(errno);
+        if (error) *error = errno_text("cannot read state file " + path);
         return load_result::refused;
     }
-    std::string text;
+    struct stat st {};
+    if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (error) *error = "state file " + path + " is not a regular file; refusing it";
+        return load_result::refused;
+    }
     char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) {
-        if (error) *error = "cannot read state file " + path;
-        return load_result::refused;
+    for (ssize_t n; (n = ::read(f.fd, buf, sizeof buf)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            if (error) *error = errno_text("cannot read state file " + path);
+            return load_result::refused;
+        }
+        text->append(buf, static_cast<std::size_t>(n));
+        if (text->size() > max_state_file_size) {
+            if (error)
+                *error = "state file " + path + " is larger than " +
+                         std::to_string(max_state_file_size / 1024) +
+                         " KiB, more than any state; refusing it and leaving it untouched";
+            return load_result::refused;
+        }
     }
+    return load_result::loaded;
+}
+
+}  // namespace
+
+load_result load_state_file(const std::string &path, lasting_state *out, std::string *error) {
+    std::string text;
+    const load_result read = read_state_text(path, &text, error);
+    if (read != load_result::loaded) return read;
     // An empty file (say, made by touch to name the place) holds no state
     // yet: start afresh, as without a file. Anything else must parse.
     if (text.find_first_not_of(" \t\r\n") == std::string::npos) return load_result::fresh;
@@ -273,46 +364,71 @@ load_result load_state_file(const std::string &path, lasting_state *out, std::st
 }
 
 bool save_state_file(const std::string &path, const lasting_state &state, std::string *error) {
-    const std::string text = serialize_state(state);
-    const std::string tmp = path + ".tmp";
+    std::string tmp;
+    const fd_guard f{create_temp(path, &tmp)};
     const auto fail = [&](const std::string &what) {
-        if (error) *error = what + ": " + std::strerror(errno);
+        if (error) *error = errno_text(what);
+        const int err = errno;
+        if (f.fd >= 0) ::unlink(tmp.c_str());
+        errno = err;
         return false;
     };
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return fail("cannot create " + tmp);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t w = ::write(fd, text.data() + done, text.size() - done);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            const int err = errno;
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            errno = err;
-            return fail("cannot write " + tmp);
-        }
-        done += static_cast<std::size_t>(w);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        ::unlink(tmp.c_str());
-        return fail("cannot sync " + tmp);
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmp.c_str());
-        errno = err;
+    if (f.fd < 0) return fail("cannot create a temporary file beside " + path);
+    // The file keeps its mode: a private (0600) state stays private.
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0 && ::fchmod(f.fd, old.st_mode & 07777) != 0)
+        return fail("cannot set the mode of " + tmp);
+    if (!write_all(f.fd, serialize_state(state))) return fail("cannot write " + tmp);
+    if (::fsync(f.fd) != 0) return fail("cannot sync " + tmp);
+    if (std::rename(tmp.c_str(), path.c_str()) != 0)
         return fail("cannot rename " + tmp + " to " + path);
-    }
     // The rename itself lasts only once the directory is synced.
-    const auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
+    const fd_guard dir{::open(split_path(path).first.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.fd >= 0) ::fsync(dir.fd);
     return true;
+}
+
+bool state_file_lock::acquire(const std::string &state_path, std::string *error) {
+    release();
+    const std::string path = state_path + ".lock";
+    // The lock file may be unlinked by its holder between our open and our
+    // flock; a lock on such an orphan counts for nothing, so look again.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (error) *error = errno_text("cannot open the lock file " + path);
+            return false;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const bool held = errno == EWOULDBLOCK;
+            if (error)
+                *error = held ? "state file " + state_path +
+                                    " is in use by another running instance (it holds " + path +
+                                    "); not sharing it"
+                              : errno_text("cannot lock " + path);
+            ::close(fd);
+            return false;
+        }
+        struct stat held {
+        }, named{};
+        if (::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            fd_ = fd;
+            path_ = path;
+            remove_stale_temps(state_path);
+            return true;
+        }
+        ::close(fd);
+    }
+    if (error) *error = "cannot lock " + path + ": it keeps being replaced";
+    return false;
+}
+
+void state_file_lock::release() {
+    if (fd_ < 0) return;
+    ::unlink(path_.c_str());  // while still held, so no one locks the old file
+    ::close(fd_);
+    fd_ = -1;
 }
 
 }  // namespace sim

@@ -6,7 +6,10 @@
 #define CA410_SIM_TYPES_H
 
 #include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Tristimulus triple X, Y, Z.
@@ -23,14 +26,35 @@ struct sim_identity {
     std::vector<std::string> extra = {"27000001"};  // further fields
 };
 
-// The additive RGB display under test.
+// A tone table: (drive level, share of the full primary), levels ascending
+// from 0 to 1, linear between its points.
+using sim_tone_table = std::vector<std::pair<double, double>>;
+
+// Tone response of one channel: drive level 0 to 1 to its share of the full
+// primary's light.
+struct sim_tone {
+    double gamma = 2.2;    // level^gamma, unless a table is given
+    sim_tone_table table;  // used when not empty
+};
+
+// The RGB display under test. Its departures from an ideal additive display
+// are all off by default; tools/sim/README.md gives the formulas.
 struct sim_display {
     // XYZ of full red, green and blue (columns of the display matrix). The
     // defaults are the sRGB primaries with a white of Y = 100.
     std::array<sim_xyz, 3> primaries = {
         {{41.24, 21.26, 1.93}, {35.76, 71.52, 11.92}, {18.05, 7.22, 95.05}}};
-    double gamma = 2.2;
+    std::array<sim_tone, 3> tone{};   // red, green, blue
     sim_xyz black = {0.0, 0.0, 0.0};  // light of a black screen, added to every colour
+    double flare = 0.0;  // fraction of the full white's light (R + G + B) added to every colour
+    double additivity_loss = 0.0;  // fraction by which full white falls short of R + G + B
+    // Chromaticity grey tends to as its level falls: grey at level v has
+    // xy = white + (1 - v)^2 (drift - white). None: grey keeps the white's.
+    std::optional<std::array<double, 2>> grey_drift_xy;
+    double noise = 0.0;           // relative standard deviation of each measured X, Y, Z
+    std::uint64_t seed = 1;       // of the noise
+    double warmup_percent = 0.0;  // the light this much low when switched on, ...
+    double warmup_seconds = 0.0;  // ... approaching 100 % with this time constant
 };
 
 // The instrument's settings, by the names of the settings catalogue.
