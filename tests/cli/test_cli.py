@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The ca410 tool as a user runs it, against the virtual instrument it starts
-itself ("ca410 sim").  Usage: test_cli.py PATH/TO/ca410 [GROUP ...]
-or, as the --show-command helper: test_cli.py --show CONTROL_SOCKET COLOUR"""
+itself ("ca410 sim").  Usage: test_cli.py PATH/TO/ca410 [GROUP ...]"""
 import csv
+import fcntl
 import io
 import json
 import os
@@ -18,14 +18,13 @@ import xml.etree.ElementTree as ET
 
 CA410 = None
 SVG = "{http://www.w3.org/2000/svg}"
-LEVELS = {"white": "1 1 1", "red": "1 0 0", "green": "0 1 0", "blue": "0 0 1"}
 # The simulator's display: sRGB primaries, white of Y = 100.
 SHOWN = {"white": (95.05, 100.0, 108.9), "red": (41.24, 21.26, 1.93),
          "green": (35.76, 71.52, 11.92), "blue": (18.05, 7.22, 95.05)}
 FIGURES = ["X", "Y", "Z", "x", "y", "u'", "v'", "CCT", "duv"]
 NO_PORT = "/nonexistent/ttyCA"
-OPEN_FAILED = ["CA_E_OPEN (40): opening the instrument failed", f"'{NO_PORT}'",
-               "powered and connected"]
+OPEN_FAILED = ["CA_E_OPEN (40): opening the instrument failed",
+               f"cause: no such port: system error 2 on {NO_PORT}", "'ca410 ports' lists"]
 
 
 def control(path, line):
@@ -70,7 +69,7 @@ class SimTest(Case):
             if time.monotonic() > deadline or cls.proc.poll() is not None:
                 raise RuntimeError("ca410 sim did not start")
             time.sleep(0.05)
-        cls.show = f"{sys.executable} {os.path.abspath(__file__)} --show {cls.ctl}"
+        cls.show = f"{CA410} sim-control {cls.ctl} show"  # the ready-made show command
 
     @classmethod
     def tearDownClass(cls):
@@ -98,10 +97,16 @@ class Usage(Case):
             (["identify", "--port", NO_PORT], None, 1, [], OPEN_FAILED),
             (["info"], {"CA410_PORT": NO_PORT}, 1, [], OPEN_FAILED),
             (["sim", "--help"], None, 0, ["--control"], []),
-        ] + [(refused + ["--port", "/dev/null"], None, 2, [], []) for refused in (
-            ["channel", "100"], ["speed", "4"], ["delete", "0"], ["measure", "--format", "xml"],
-            ["measure", "--log-level", "9"], ["calibrate", "--channel", "5"],
-            ["measure", "-n", "2", "--watch"])]
+            (["identify", "--port", "/tmp"], None, 1, [], ["cause: not a serial port"]),
+            (["scan"], None, 1, [], ["no CA-410 found on: "]),
+            (["gamut", "--svg", "/no/such/dir/g.svg"], None, 2, [], ["/no/such/dir/g.svg: "]),
+            (["measure", "-n", "0"], None, 2, [], ["--count: must be 1 or more, not 0"]),
+            (["measure", "-n", "abc"], None, 2, [], ["must be a whole number, 1 or more"]),
+            (["measure", "--interval", "-1"], None, 2, [], ["--interval: must be 0 or more"]),
+        ] + [(refused + ["--port", "/dev/null"], None, 2, [], ["--help' lists the options"])
+             for refused in (["channel", "100"], ["speed", "4"], ["delete", "0"],
+                             ["measure", "--format", "xml"], ["measure", "--log-level", "9"],
+                             ["calibrate", "--channel", "5"], ["measure", "-n", "2", "--watch"])]
         for args, env, code, out, err in cases:
             with self.subTest(args=args):
                 self.expect(run(*args, env=env), code, out, err)
@@ -150,7 +155,8 @@ class Measure(SimTest):
         self.expect(p, 0)
         info = dict(re.split(r"\s{2,}", line, maxsplit=1) for line in p.stdout.splitlines())
         self.assertEqual((info["model"], info["serial number"], info["display mode"],
-                          info["zero calibration status"]), ("CA-410", "41000001", "7", "2"))
+                          info["zero calibration status"]),
+                         ("CA-410", "41000001", "7 (X, Y, Z)", "2 (done)"))
         for args, setting in ((["channel", "3"], "channel=3"), (["speed", "2"], "speed=2"),
                               (["channel", "0"], "channel=0")):
             self.expect(self.tool(*args), 0)
@@ -176,7 +182,7 @@ class Failures(SimTest):
         # it acknowledges the zero calibration without doing it.
         cases = (("fault answer-frame ZRC OK00", "measure", "CA_E_NOT_READY (50)",
                   "ca410 zero-cal"),
-                 ("fault silent-next 5", "identify", "CA_E_OPEN (40)", "powered and connected"),
+                 ("fault silent-next 5", "identify", "CA_E_OPEN (40)", "switched on and connected"),
                  ("fault answer-frame MES,1", "measure", "CA_E_MEASURE (55)", "--log-level 8"),
                  ("fault error-head ZRC 21", "zero-cal", "CA_E_ZERO_CAL (42)", "cap it"))
         for fault, sub, code, hint in cases:
@@ -185,6 +191,41 @@ class Failures(SimTest):
                 p = self.tool(sub)
                 self.control("fault clear")
                 self.expect(p, 1, err=[code, hint])
+
+    def test_messages_that_say_why(self):
+        with open(self.port) as held:  # another program has the port
+            fcntl.flock(held, fcntl.LOCK_EX)
+            self.expect(self.tool("identify"), 1, err=["cause: in use by another program"])
+        # Text from the instrument never reaches the terminal raw.
+        self.control(r"fault answer-frame IDO,0,1 OK00,CA-410,P1,\x1b]0;T\x07,1.0,\x1b[8mSN")
+        p = self.tool("info")
+        self.control("fault clear")
+        self.expect(p, 0, out=[r"name +\\x1b\]0;T\\x07\n", r"serial number +\\x1b\[8mSN\n"])
+        self.assertNotIn("\x1b", p.stdout + p.stderr)
+        self.expect(self.tool("delete", "42"), 0, out=["^channel 42 was already empty$"])
+        for command, why in (("false", "exit code 1"),
+                             ("ca410-no-such-command",
+                              "exit code 127: the shell did not find the command")):
+            p = self.tool("gamut", "--show-command", command)
+            self.expect(p, 1, err=[f"the show command failed ({why}): {command} white 1 1 1"])
+        self.expect(run("sim-control", self.ctl, "show", "0", "1", "0"), 0, out=[r"^ok XYZ 35\.76"])
+        self.expect(run("sim-control", self.ctl, "show", "2"), 1, err=["error: "])
+
+    def test_retry_of_an_open_after_an_abandoned_measurement(self):
+        self.control("measure-ms 0 2000")
+        self.control("measure-ms 1 2000")
+        with subprocess.Popen([CA410, "measure", "-n", "5", "--speed", "1", "--port", self.port],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True) as p:
+            p.stdout.readline()  # the header: the first measurement is under way
+            time.sleep(0.5)
+            p.send_signal(signal.SIGINT)
+            time.sleep(0.1)
+            p.send_signal(signal.SIGINT)  # a second Ctrl-C leaves at once
+            p.wait(timeout=10)
+        p = self.tool("identify")
+        self.control("measure-ms 0 0")
+        self.control("measure-ms 1 0")
+        self.expect(p, 0, out=["model: CA-410"], err=["trying once more"])
 
 
 class Calibration(SimTest):
@@ -245,7 +286,8 @@ class Calibration(SimTest):
         self.assertNotIn("LAB-A", self.tool("channels").stdout)
 
     def test_without_an_operator(self):
-        cases = ((["--no-prompt"], 1, ["CA_E_CAL_", "each colour was on the display"]),
+        cases = ((["--no-prompt"], 1, ["CA_E_CAL_INPUT (18)", "cause: instrument error 05: ",
+                                       "were the four colours (white, red, green, blue) shown"]),
                  ([], 2, ["Show full white on the display", "standard input closed"]))
         for extra, code, err in cases:
             with self.subTest(extra=extra):
@@ -272,8 +314,5 @@ class Calibration(SimTest):
 
 
 if __name__ == "__main__":
-    if sys.argv[1] == "--show":
-        print(control(sys.argv[2], "show " + LEVELS[sys.argv[3]]), file=sys.stderr)
-        sys.exit(0)
     CA410 = sys.argv[1]
     unittest.main(argv=[sys.argv[0], "-v", *sys.argv[2:]])

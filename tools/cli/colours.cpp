@@ -6,10 +6,13 @@
 
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -44,13 +47,34 @@ std::optional<colour> colour_named(const std::string &name) {
     return std::nullopt;
 }
 
+// A decimal number, the whole field, with a point whatever the locale.
 std::optional<double> number(const std::string &text) {
-    if (text.empty()) return std::nullopt;
-    errno = 0;
-    char *end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || errno == ERANGE || !std::isfinite(v)) return std::nullopt;
+    double v = 0.0;
+    const char *first = text.data() + (!text.empty() && text[0] == '+' ? 1 : 0);
+    const auto r = std::from_chars(first, text.data() + text.size(), v);
+    if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() ||
+        !std::isfinite(v))
+        return std::nullopt;
     return v;
+}
+
+// A targets file has four lines; anything this long is not one.
+constexpr std::size_t max_line = 1024;
+constexpr std::uintmax_t max_file_size = 64 * 1024;
+
+// What the shell reports of a command that did not succeed.
+std::string exit_text(int status) {
+#ifdef _WIN32
+    return "exit code " + std::to_string(status);
+#else
+    if (WIFEXITED(status)) {
+        const int code = WEXITSTATUS(status);
+        return code == 127 ? "exit code 127: the shell did not find the command"
+                           : "exit code " + std::to_string(code);
+    }
+    if (WIFSIGNALED(status)) return "stopped by signal " + std::to_string(WTERMSIG(status));
+    return "wait status " + std::to_string(status);
+#endif
 }
 
 }  // namespace
@@ -67,6 +91,11 @@ bool parse_targets(std::istream &in, const std::string &name, wrgb_xyz *out, std
     };
     while (std::getline(in, line)) {
         ++number_of_line;
+        if (line.size() > max_line)
+            return fail("a line of more than " + std::to_string(max_line) +
+                        " characters: not a targets file");
+        // A byte-order mark, as some editors write one, at the very start.
+        if (number_of_line == 1 && line.compare(0, 3, "\xef\xbb\xbf") == 0) line.erase(0, 3);
         const std::string text = trim(line);
         if (text.empty() || text[0] == '#') continue;
         std::vector<std::string> fields;
@@ -110,12 +139,27 @@ bool parse_targets(std::istream &in, const std::string &name, wrgb_xyz *out, std
 }
 
 bool read_targets(const std::string &path, wrgb_xyz *out, std::string *error) {
-    std::ifstream in(path);
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        *error = path + ": is a folder, not a targets file";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
     if (!in) {
         *error = path + ": cannot be read";
         return false;
     }
-    return parse_targets(in, path, out, error);
+    // Read no more than a targets file can be (/dev/zero must not fill the memory).
+    std::string text(max_file_size + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (text.size() > max_file_size) {
+        *error = path + ": larger than " + std::to_string(max_file_size / 1024) +
+                 " KiB: not a targets file";
+        return false;
+    }
+    std::istringstream lines(text);
+    return parse_targets(lines, path, out, error);
 }
 
 show_colour ask_operator() {
@@ -137,8 +181,13 @@ show_colour ask_operator() {
 
 show_colour run_command(const std::string &command) {
     return [command](colour c) {
-        const std::string line = command + " " + colour_names[static_cast<std::size_t>(c)];
-        const int status = std::system(line.c_str());
+        static const char *const levels[4] = {"1 1 1", "1 0 0", "0 1 0", "0 0 1"};
+        const auto i = static_cast<std::size_t>(c);
+        const std::string line = command + " " + colour_names[i] + " " + levels[i];
+        // What the command prints goes to standard error: standard output
+        // carries the results.
+        const std::string redirected = line + " 1>&2";
+        const int status = std::system(redirected.c_str());
         // system() ignores Ctrl-C in this process while the command runs.
 #ifdef _WIN32
         const bool stopped_by_ctrl_c = false;  // Windows reports no signals in the status
@@ -147,8 +196,8 @@ show_colour run_command(const std::string &command) {
 #endif
         if (interrupted() || stopped_by_ctrl_c) return static_cast<int>(exit_interrupted);
         if (status != 0) {
-            std::fprintf(stderr, "ca410: the show command failed (status %d): %s\n", status,
-                         line.c_str());
+            std::fprintf(stderr, "ca410: the show command failed (%s): %s\n",
+                         exit_text(status).c_str(), line.c_str());
             return static_cast<int>(exit_failed);
         }
         return static_cast<int>(exit_ok);

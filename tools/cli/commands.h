@@ -1,6 +1,11 @@
-// The subcommands. Each returns the process's exit status (session.h).
+// The subcommands. Each one adds itself to the command line with its
+// options and one callback, which runs it and leaves its exit status
+// (session.h) in the shared context.
 #pragma once
 
+#include <CLI/CLI.hpp>
+
+#include <functional>
 #include <string>
 
 #include "colours.h"
@@ -9,38 +14,44 @@
 
 namespace cli {
 
-int cmd_ports();
-int cmd_scan();
-int cmd_identify(const global_options &g);
-int cmd_info(const global_options &g);
-int cmd_zero_cal(const global_options &g);
-int cmd_channel(const global_options &g, int channel);
-int cmd_speed(const global_options &g, int speed);
-
-struct measure_options {
-    int count = 1;
-    int interval_ms = 0;
-    format fmt = format::text;
-    bool watch = false;
-    int channel = -1;  // select before measuring; -1 keeps the current one
-    int speed = -1;    // likewise
+// What the callbacks share: the global options and the exit status.
+struct context {
+    global_options global;
+    int status = exit_ok;
+    // Runs a subcommand's work: Ctrl-C handling and the held library log
+    // first, then `body`, whose exit status it keeps.
+    void run(const std::function<int()> &body);
 };
-int cmd_measure(const global_options &g, const measure_options &m);
 
-int cmd_channels(const global_options &g);
-int cmd_calfile(const global_options &g, int channel);
-int cmd_delete(const global_options &g, int channel);
+using command_adder = void (*)(CLI::App &app, context &ctx);
 
-struct calibrate_options {
-    int channel = 0;
-    std::string name;
-    std::string targets_file;
+void add_ports(CLI::App &app, context &ctx);
+void add_scan(CLI::App &app, context &ctx);
+void add_identify(CLI::App &app, context &ctx);
+void add_info(CLI::App &app, context &ctx);
+void add_zero_cal(CLI::App &app, context &ctx);
+void add_channel(CLI::App &app, context &ctx);
+void add_speed(CLI::App &app, context &ctx);
+void add_measure(CLI::App &app, context &ctx);
+void add_channels(CLI::App &app, context &ctx);
+void add_calfile(CLI::App &app, context &ctx);
+void add_delete(CLI::App &app, context &ctx);
+void add_calibrate(CLI::App &app, context &ctx);
+void add_gamut(CLI::App &app, context &ctx);
+void add_sim_control(CLI::App &app, context &ctx);
+void add_sim(CLI::App &app, context &ctx);
+void add_demo(CLI::App &app, context &ctx);
+
+// How calibrate and gamut get the colours shown: --no-prompt, --show-command.
+struct show_options {
+    bool no_prompt = false;
+    std::string command;
+
+    void add_to(CLI::App *sub);
+    show_colour make() const;
 };
-int cmd_calibrate(const global_options &g, const calibrate_options &c, const show_colour &show);
-int cmd_gamut(const global_options &g, const std::string &svg, const show_colour &show);
-int cmd_demo(const global_options &g, const std::string &svg);
 
-// Checks a channel name before anything is sent: at most 9 printable
+// Checks a channel name before anything is sent: at most 9 printable ASCII
 // characters without commas (the library keeps 9; a comma would split the
 // instrument's answer). Empty is fine: the library names it "CHnn".
 bool valid_channel_name(const std::string &name, std::string *reason);

@@ -9,11 +9,15 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "ca410_sim.h"
 #include "commands.h"
 #include "gamut.h"
+#include "options.h"
 #include "progress.h"
+#include "sim_main.h"
 
 namespace cli {
 
@@ -83,12 +87,12 @@ std::string fmt(const char *format, ...) {
 
 std::string describe(const figures &f) {
     std::string text =
-        fmt("X %s  Y %s  Z %s  x %s  y %s", figure_text(fX, f[fX], "-").c_str(),
-            figure_text(fY, f[fY], "-").c_str(), figure_text(fZ, f[fZ], "-").c_str(),
-            figure_text(fx, f[fx], "-").c_str(), figure_text(fy, f[fy], "-").c_str());
+        fmt("X %s  Y %s  Z %s  x %s  y %s", figure_text(fX, f[fX], no_value).c_str(),
+            figure_text(fY, f[fY], no_value).c_str(), figure_text(fZ, f[fZ], no_value).c_str(),
+            figure_text(fx, f[fx], no_value).c_str(), figure_text(fy, f[fy], no_value).c_str());
     if (f[fcct])
-        text += fmt("  CCT %s K  Δuv %s", figure_text(fcct, f[fcct], "-").c_str(),
-                    figure_text(fduv, f[fduv], "-", true).c_str());
+        text += fmt("  CCT %s K  Δuv %s", figure_text(fcct, f[fcct], no_value).c_str(),
+                    figure_text(fduv, f[fduv], no_value, true).c_str());
     return text;
 }
 
@@ -114,182 +118,261 @@ constexpr int demo_channel = 7;
 constexpr const char *demo_name = "DEMO";
 constexpr double reference_gain = 1.02;
 
-}  // namespace
+// Everything the steps share.
+struct demo_state {
+    demo_state(const global_options &options, sim_options instrument, std::string svg_path)
+        : g(options), sim(std::move(instrument)), svg(std::move(svg_path)) {}
+
+    const global_options &g;
+    ca410_sim sim;
+    ca410_dev *dev = nullptr;
+    wrgb_xyz factory{}, targets{}, calibrated{};
+    gamut_report gamut;
+    std::string svg;
+};
+
+outcome start_instrument(demo_state &s) {
+    std::string error;
+    if (!s.sim.start(&error)) return failed_check("cannot start: " + error);
+    return outcome{CA_OK, true, "serving on " + s.sim.port_path()};
+}
+
+outcome open_port(demo_state &s) {
+    const int32_t rc = ca410DeviceOpen(&s.dev, s.sim.port_path().c_str(), s.g.log_level);
+    if (rc != CA_OK) return outcome{rc, false, "port " + s.sim.port_path()};
+    if (std::strcmp(s.dev->model, "CA-410") != 0)
+        return failed_check("model '" + instrument_text(s.dev->model) + "', not CA-410");
+    return outcome{CA_OK, true, std::string("a ") + s.dev->model + " answered"};
+}
+
+outcome initialise(demo_state &s) {
+    const int32_t rc = ca410DeviceInit(s.dev);
+    if (rc != CA_OK) return outcome{rc, false, ""};
+    if (s.dev->init != 1 || s.dev->zero_calibration_status != 2 || s.dev->display_mode != 7)
+        return failed_check("handle not initialised, zero-calibrated and in mode 7");
+    return outcome{CA_OK, true, "reset, zero calibration, settings read, X Y Z mode"};
+}
+
+outcome identity(demo_state &s) {
+    ca410_dev_info info{};
+    const int32_t rc = ca410GetDeviceInfo(s.dev, &info);
+    if (rc != CA_OK) return outcome{rc, false, ""};
+    if (info.name[0] == '\0' || info.sn[0] == '\0')
+        return failed_check("empty name or serial number");
+    return outcome{CA_OK, true,
+                   instrument_text(info.name) + ", serial " + instrument_text(info.sn) +
+                       ", version " + instrument_text(info.vn)};
+}
+
+outcome zero_calibration(demo_state &s) {
+    int32_t rc = ca410BlackCalibration(s.dev);
+    ca410_dev_stat stat{};
+    if (rc == CA_OK) rc = ca410GetDeviceStat(s.dev, &stat);
+    if (rc != CA_OK) return outcome{rc, false, ""};
+    if (stat.zero_cal != 1) return failed_check("the instrument reports it not done");
+    return outcome{CA_OK, true, fmt("done; channel %d, speed %d", stat.cal_ch, stat.meas_speed)};
+}
+
+outcome measure_colours(demo_state &s) {
+    std::string shown_text;
+    for (std::size_t c = 0; c < 4; ++c) {
+        s.sim.show_rgb(levels[c][0], levels[c][1], levels[c][2]);
+        const int32_t rc = ca410MeasureXYZ(s.dev, s.factory[c].data());
+        if (rc != CA_OK) return outcome{rc, false, std::string("at ") + colour_names[c]};
+        const sim_xyz shown = s.sim.shown_xyz();
+        if (!near(s.factory[c].data(), shown.data(), 1e-6))
+            return failed_check(std::string(colour_names[c]) + ": read " +
+                                xyz_text(s.factory[c].data()) + ", shown " +
+                                xyz_text(shown.data()));
+    }
+    return outcome{CA_OK, true, "white: " + describe(figures_of(s.factory[white].data()))};
+}
+
+outcome calibrate(demo_state &s) {
+    for (std::size_t c = 0; c < 4; ++c) {
+        for (int k = 0; k < 3; ++k) s.targets[c][k] = s.factory[c][k] * reference_gain;
+    }
+    using wrgb_step = int32_t (*)(ca410_dev *, const double *, double *);
+    const wrgb_step steps[4] = {ca410WRGBCalibWhite, ca410WRGBCalibRed, ca410WRGBCalibGreen,
+                                ca410WRGBCalibBlue};
+    for (std::size_t c = 0; c < 4; ++c) {
+        s.sim.show_rgb(levels[c][0], levels[c][1], levels[c][2]);
+        const int32_t rc = steps[c](s.dev, s.targets[c].data(), s.calibrated[c].data());
+        if (rc != CA_OK) return outcome{rc, false, std::string("at ") + colour_names[c]};
+    }
+    std::tm today{};
+    const std::time_t now = std::time(nullptr);
+    localtime_r(&now, &today);
+    const int32_t rc = ca410WRGBCalibEnd(s.dev, demo_channel, demo_name, today.tm_year + 1900,
+                                         today.tm_mon + 1, today.tm_mday, today.tm_hour);
+    if (rc != CA_OK) return outcome{rc, false, "storing"};
+    return outcome{CA_OK, true,
+                   fmt("channel %d '%s', %04d-%02d-%02d %02d h; targets %.0f %% above the "
+                       "factory reading",
+                       demo_channel, demo_name, today.tm_year + 1900, today.tm_mon + 1,
+                       today.tm_mday, today.tm_hour, 100.0 * (reference_gain - 1.0))};
+}
+
+outcome list_channels(demo_state &s) {
+    ca410_callist_entry *list = nullptr;
+    int32_t count = 0;
+    int32_t rc;
+    {
+        progress_line progress("walking channels 1 to 99");
+        rc = ca410GetCallist(s.dev, &list, &count);
+    }
+    if (rc != CA_OK) return outcome{rc, false, ""};
+    std::string names;
+    bool found = false;
+    for (const ca410_callist_entry *e = list; e != nullptr; e = e->next) {
+        names +=
+            fmt("%s%d '", names.empty() ? "" : ", ", e->channel) + instrument_text(e->name) + "'";
+        found |= e->channel == demo_channel && std::strcmp(e->name, demo_name) == 0;
+    }
+    ca410DeleteCallist(&list);
+    const std::string detail =
+        fmt("%d channel%s%s", count, count == 1 ? "" : "s", count ? ": " : "") + names;
+    if (!found) return failed_check(detail + "; the new channel is missing");
+    return outcome{CA_OK, true, detail};
+}
+
+outcome read_back(demo_state &s) {
+    ca410_calfile cal{};
+    const int32_t rc = ca410GetCalfile(s.dev, demo_channel, &cal);
+    if (rc != CA_OK) return outcome{rc, false, ""};
+    if (std::strcmp(cal.name, demo_name) != 0)
+        return failed_check("name '" + instrument_text(cal.name) + "'");
+    for (std::size_t c = 0; c < 4; ++c) {
+        if (!near(cal.target[c], s.targets[c].data(), 1e-6) ||
+            !near(cal.measure[c], s.calibrated[c].data(), 1e-6))
+            return failed_check(std::string(colour_names[c]) + " differs: target " +
+                                xyz_text(cal.target[c]) + ", measured " + xyz_text(cal.measure[c]));
+    }
+    return outcome{CA_OK, true,
+                   fmt("'%s', type %d; white target %s, as sent", demo_name, cal.cal_type,
+                       xyz_text(cal.target[white]).c_str())};
+}
+
+outcome measure_through_channel(demo_state &s) {
+    int32_t rc = ca410SetChannel(s.dev, demo_channel);
+    s.sim.show_rgb(1, 1, 1);
+    double xyz[3];
+    if (rc == CA_OK) rc = ca410MeasureXYZ(s.dev, xyz);
+    if (rc != CA_OK) return outcome{rc, false, ""};
+    if (!near(xyz, s.targets[white].data(), 1e-5))
+        return failed_check("read " + xyz_text(xyz) + ", target " +
+                            xyz_text(s.targets[white].data()));
+    return outcome{CA_OK, true, "X Y Z " + xyz_text(xyz) + ", the target (factory reading x 1.02)"};
+}
+
+outcome delete_channel(demo_state &s) {
+    int32_t rc = ca410SetChannel(s.dev, 0);
+    if (rc == CA_OK) rc = ca410DeleteCalfile(s.dev, demo_channel);
+    // A channel without a user calibration reads back as type 0.
+    ca410_calfile cal{};
+    if (rc == CA_OK) rc = ca410GetCalfile(s.dev, demo_channel, &cal);
+    if (rc != CA_OK) return outcome{rc, false, ""};
+    if (cal.cal_type != 0)
+        return failed_check(fmt("channel %d still has type %d", demo_channel, cal.cal_type));
+    return outcome{CA_OK, true,
+                   fmt("back on channel 0; channel %d reads back empty", demo_channel)};
+}
+
+outcome gamut(demo_state &s) {
+    std::string error;
+    if (!make_gamut_report(s.factory, &s.gamut, &error)) return failed_check(error);
+    // The simulated display has the sRGB primaries.
+    if (std::fabs(s.gamut.area_vs_srgb - 1.0) > 0.005 || s.gamut.covers_srgb < 0.995)
+        return failed_check(fmt("area %.3f x sRGB, covers %.1f %% of sRGB", s.gamut.area_vs_srgb,
+                                100.0 * s.gamut.covers_srgb));
+    return outcome{CA_OK, true, "the display is an sRGB display:"};
+}
+
+outcome xy_diagram(demo_state &s) {
+    if (s.svg.empty()) return outcome{CA_OK, true, "not asked for (--svg FILE)"};
+    std::string error;
+    if (!write_gamut_svg(s.svg, s.gamut, &error)) return failed_check(error);
+    return outcome{CA_OK, true, "written to " + printable(s.svg)};
+}
+
+outcome release_port(demo_state &s) {
+    ca410DeviceRelease(s.dev);
+    s.dev = nullptr;
+    return outcome{CA_OK, true, ""};
+}
+
+void show_gamut(const demo_state &s) {
+    print_gamut_report(stdout, s.gamut, "       ");
+}
+
+// The day, in order; some steps show more below their line.
+const struct {
+    const char *title;
+    outcome (*run)(demo_state &);
+    void (*then)(const demo_state &);
+} steps[] = {
+    {"start the virtual instrument", start_instrument, nullptr},
+    {"open the port", open_port, nullptr},
+    {"initialise", initialise, nullptr},
+    {"identity", identity, nullptr},
+    {"zero calibration", zero_calibration, nullptr},
+    {"measure white, red, green, blue", measure_colours, nullptr},
+    {"WRGB calibration into a channel", calibrate, nullptr},
+    {"list the channels", list_channels, nullptr},
+    {"read the channel back", read_back, nullptr},
+    {"measure white through the channel", measure_through_channel, nullptr},
+    {"delete the channel", delete_channel, nullptr},
+    {"gamut report", gamut, show_gamut},
+    {"xy diagram", xy_diagram, nullptr},
+    {"release the port", release_port, nullptr},
+};
 
 int cmd_demo(const global_options &g, const std::string &svg) {
     const auto start = clock_type::now();
     std::printf("ca410 demo: a working day with the virtual instrument\n\n");
     day d;
-    ca410_sim sim;  // sRGB primaries, white of Y = 100, gamma 2.2
-    ca410_dev *dev = nullptr;
-    wrgb_xyz factory{}, targets{}, calibrated{};
-    gamut_report gamut;
-
-    d.step("start the virtual instrument", [&] {
-        std::string error;
-        if (!sim.start(&error)) return failed_check("cannot start: " + error);
-        return outcome{CA_OK, true, "serving on " + sim.port_path()};
-    });
-    d.step("open the port", [&] {
-        const int32_t rc = ca410DeviceOpen(&dev, sim.port_path().c_str(), g.log_level);
-        if (rc != CA_OK) return outcome{rc, false, "port " + sim.port_path()};
-        if (std::strcmp(dev->model, "CA-410") != 0)
-            return failed_check(std::string("model '") + dev->model + "', not CA-410");
-        return outcome{CA_OK, true, std::string("a ") + dev->model + " answered"};
-    });
-    d.step("initialise", [&] {
-        const int32_t rc = ca410DeviceInit(dev);
-        if (rc != CA_OK) return outcome{rc, false, ""};
-        if (dev->init != 1 || dev->zero_calibration_status != 2 || dev->display_mode != 7)
-            return failed_check("handle not initialised, zero-calibrated and in mode 7");
-        return outcome{CA_OK, true, "reset, zero calibration, settings read, X Y Z mode"};
-    });
-    d.step("identity", [&] {
-        ca410_dev_info info{};
-        const int32_t rc = ca410GetDeviceInfo(dev, &info);
-        if (rc != CA_OK) return outcome{rc, false, ""};
-        if (info.name[0] == '\0' || info.sn[0] == '\0')
-            return failed_check("empty name or serial number");
-        return outcome{CA_OK, true, fmt("%s, serial %s, version %s", info.name, info.sn, info.vn)};
-    });
-    d.step("zero calibration", [&] {
-        int32_t rc = ca410BlackCalibration(dev);
-        ca410_dev_stat stat{};
-        if (rc == CA_OK) rc = ca410GetDeviceStat(dev, &stat);
-        if (rc != CA_OK) return outcome{rc, false, ""};
-        if (stat.zero_cal != 1) return failed_check("the instrument reports it not done");
-        return outcome{CA_OK, true,
-                       fmt("done; channel %d, speed %d", stat.cal_ch, stat.meas_speed)};
-    });
-    for (std::size_t c = 0; c < 4; ++c) {
-        d.step(std::string("measure ") + colour_names[c], [&, c] {
-            sim.show_rgb(levels[c][0], levels[c][1], levels[c][2]);
-            const int32_t rc = ca410MeasureXYZ(dev, factory[c].data());
-            if (rc != CA_OK) return outcome{rc, false, ""};
-            const sim_xyz shown = sim.shown_xyz();
-            if (!near(factory[c].data(), shown.data(), 1e-6))
-                return failed_check("read " + xyz_text(factory[c].data()) + ", shown " +
-                                    xyz_text(shown.data()));
-            return outcome{CA_OK, true, describe(figures_of(factory[c].data()))};
-        });
+    demo_state state(g, sim_options{}, svg);  // sRGB primaries, white of Y = 100, gamma 2.2
+    for (const auto &step : steps) {
+        if (d.step(step.title, [&] { return step.run(state); }) && step.then) step.then(state);
     }
-    std::tm today{};
-    d.step("WRGB calibration into a channel", [&] {
-        for (std::size_t c = 0; c < 4; ++c) {
-            for (int k = 0; k < 3; ++k) targets[c][k] = factory[c][k] * reference_gain;
-        }
-        using wrgb_step = int32_t (*)(ca410_dev *, const double *, double *);
-        const wrgb_step steps[4] = {ca410WRGBCalibWhite, ca410WRGBCalibRed, ca410WRGBCalibGreen,
-                                    ca410WRGBCalibBlue};
-        for (std::size_t c = 0; c < 4; ++c) {
-            sim.show_rgb(levels[c][0], levels[c][1], levels[c][2]);
-            const int32_t rc = steps[c](dev, targets[c].data(), calibrated[c].data());
-            if (rc != CA_OK) return outcome{rc, false, std::string("at ") + colour_names[c]};
-        }
-        const std::time_t now = std::time(nullptr);
-        localtime_r(&now, &today);
-        const int32_t rc = ca410WRGBCalibEnd(dev, demo_channel, demo_name, today.tm_year + 1900,
-                                             today.tm_mon + 1, today.tm_mday, today.tm_hour);
-        if (rc != CA_OK) return outcome{rc, false, "storing"};
-        return outcome{CA_OK, true,
-                       fmt("channel %d '%s', %04d-%02d-%02d %02d h; targets %.0f %% above "
-                           "the factory reading",
-                           demo_channel, demo_name, today.tm_year + 1900, today.tm_mon + 1,
-                           today.tm_mday, today.tm_hour, 100.0 * (reference_gain - 1.0))};
-    });
-    d.step("list the channels", [&] {
-        ca410_callist_entry *list = nullptr;
-        int32_t count = 0;
-        int32_t rc;
-        {
-            progress_line progress("walking channels 1 to 99");
-            rc = ca410GetCallist(dev, &list, &count);
-        }
-        if (rc != CA_OK) return outcome{rc, false, ""};
-        std::string names;
-        bool found = false;
-        for (const ca410_callist_entry *e = list; e != nullptr; e = e->next) {
-            names += fmt("%s%d '%s'", names.empty() ? "" : ", ", e->channel, e->name);
-            found |= e->channel == demo_channel && std::strcmp(e->name, demo_name) == 0;
-        }
-        ca410DeleteCallist(&list);
-        const std::string detail =
-            fmt("%d channel%s%s%s", count, count == 1 ? "" : "s", count ? ": " : "", names.c_str());
-        if (!found) return failed_check(detail + "; the new channel is missing");
-        return outcome{CA_OK, true, detail};
-    });
-    d.step("read the channel back", [&] {
-        ca410_calfile cal{};
-        const int32_t rc = ca410GetCalfile(dev, demo_channel, &cal);
-        if (rc != CA_OK) return outcome{rc, false, ""};
-        if (std::strcmp(cal.name, demo_name) != 0)
-            return failed_check(std::string("name '") + cal.name + "'");
-        for (std::size_t c = 0; c < 4; ++c) {
-            if (!near(cal.target[c], targets[c].data(), 1e-6) ||
-                !near(cal.measure[c], calibrated[c].data(), 1e-6))
-                return failed_check(std::string(colour_names[c]) + " differs: target " +
-                                    xyz_text(cal.target[c]) + ", measured " +
-                                    xyz_text(cal.measure[c]));
-        }
-        return outcome{CA_OK, true,
-                       fmt("'%s', type %d; white target %s, as sent", cal.name, cal.cal_type,
-                           xyz_text(cal.target[white]).c_str())};
-    });
-    d.step("measure white through the channel", [&] {
-        int32_t rc = ca410SetChannel(dev, demo_channel);
-        sim.show_rgb(1, 1, 1);
-        double xyz[3];
-        if (rc == CA_OK) rc = ca410MeasureXYZ(dev, xyz);
-        if (rc != CA_OK) return outcome{rc, false, ""};
-        if (!near(xyz, targets[white].data(), 1e-5))
-            return failed_check("read " + xyz_text(xyz) + ", target " +
-                                xyz_text(targets[white].data()));
-        return outcome{CA_OK, true,
-                       "X Y Z " + xyz_text(xyz) + ", the target (factory reading x 1.02)"};
-    });
-    d.step("delete the channel", [&] {
-        int32_t rc = ca410SetChannel(dev, 0);
-        if (rc == CA_OK) rc = ca410DeleteCalfile(dev, demo_channel);
-        // A channel without a user calibration reads back as type 0.
-        ca410_calfile cal{};
-        if (rc == CA_OK) rc = ca410GetCalfile(dev, demo_channel, &cal);
-        if (rc != CA_OK) return outcome{rc, false, ""};
-        if (cal.cal_type != 0)
-            return failed_check(fmt("channel %d still has type %d, name '%s'", demo_channel,
-                                    cal.cal_type, cal.name));
-        return outcome{CA_OK, true,
-                       fmt("back on channel 0; channel %d reads back empty", demo_channel)};
-    });
-    d.step("gamut report", [&] {
-        std::string error;
-        if (!make_gamut_report(factory, &gamut, &error)) return failed_check(error);
-        // The simulated display has the sRGB primaries.
-        if (std::fabs(gamut.area_vs_srgb - 1.0) > 0.005 || gamut.covers_srgb < 0.995)
-            return failed_check(fmt("area %.3f x sRGB, covers %.1f %% of sRGB", gamut.area_vs_srgb,
-                                    100.0 * gamut.covers_srgb));
-        return outcome{CA_OK, true, "the display is an sRGB display:"};
-    });
-    if (d.status() == exit_ok) print_gamut_report(stdout, gamut, "       ");
-    if (!svg.empty()) {
-        d.step("xy diagram", [&] {
-            std::string error;
-            if (!write_gamut_svg(svg, gamut, &error)) return failed_check(error);
-            return outcome{CA_OK, true, "written to " + svg};
-        });
-    }
-    d.step("release the port", [&] {
-        ca410DeviceRelease(dev);
-        dev = nullptr;
-        return outcome{CA_OK, true, ""};
-    });
-    if (dev != nullptr) ca410DeviceRelease(dev);
-    sim.stop();
+    if (state.dev != nullptr) ca410DeviceRelease(state.dev);
+    state.sim.stop();
     const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
     if (d.status() == exit_ok)
         std::printf("\nall %d steps did what they should, in %.1f s\n", d.steps(), seconds);
     else
         std::printf("\nstopped at step %d after %.1f s\n", d.steps(), seconds);
     return d.status();
+}
+
+}  // namespace
+
+void add_sim(CLI::App &app, context &ctx) {
+    CLI::App *sim = app.add_subcommand(
+        "sim", "run the virtual instrument (the ca410-sim program; 'ca410 sim --help')");
+    sim->prefix_command();
+    sim->fallthrough(false);
+    sim->set_help_flag();  // --help goes to the simulator
+    sim->callback([&ctx, sim] {
+        std::vector<std::string> args = sim->remaining();
+        std::string name = "ca410 sim";
+        std::vector<char *> sim_argv{name.data()};
+        for (std::string &a : args) sim_argv.push_back(a.data());
+        sim_argv.push_back(nullptr);
+        ctx.status = ca410_sim_main(static_cast<int>(sim_argv.size() - 1), sim_argv.data());
+    });
+}
+
+void add_demo(CLI::App &app, context &ctx) {
+    auto svg = std::make_shared<std::string>();
+    CLI::App *sub = app.add_subcommand(
+        "demo",
+        "a working day on the built-in virtual instrument: open, initialise, measure, calibrate "
+        "a channel, read it back, delete it, and the gamut report");
+    sub->add_option("--svg", *svg, "also draw the gamut's xy diagram into FILE (checked first)")
+        ->type_name("FILE")
+        ->check(writable_file());
+    sub->callback([&ctx, svg] { ctx.run([&] { return cmd_demo(ctx.global, *svg); }); });
 }
 
 }  // namespace cli

@@ -21,8 +21,9 @@ figures figures_of(const double xyz[3]) {
         f[fu] = c.u_prime;
         f[fv] = c.v_prime;
     }
+    // A colour temperature means something near the Planckian locus only.
     double cct = 0.0, duv = 0.0;
-    if (ca410ColourCCT(xyz, &cct, &duv) == CA_COLOUR_OK) {
+    if (ca410ColourCCT(xyz, &cct, &duv) == CA_COLOUR_OK && std::fabs(duv) <= max_cct_duv) {
         f[fcct] = cct;
         f[fduv] = duv;
     }

@@ -17,7 +17,9 @@ enum figure : std::size_t { fX, fY, fZ, fx, fy, fu, fv, fcct, fduv };
 extern const std::array<const char *, figure_count> figure_names;
 
 // One reading's figures; a figure without a value (black has no
-// chromaticity; a colour far from the Planckian locus no CCT) is empty.
+// chromaticity; a colour farther than max_cct_duv from the Planckian locus
+// no CCT and Δuv) is empty.
+constexpr double max_cct_duv = 0.05;
 using figures = std::array<std::optional<double>, figure_count>;
 
 figures figures_of(const double xyz[3]);

@@ -41,13 +41,14 @@ void print_gamut_report(std::FILE *out, const gamut_report &r, const char *inden
     std::fprintf(out, "%s%-7s %10s %10s %10s %8s %8s\n", indent, "colour", "X", "Y", "Z", "x", "y");
     for (std::size_t c = 0; c < 4; ++c) {
         const figures &f = r.colours[c];
-        std::fprintf(out, "%s%-7s %10s %10s %10s %8s %8s", indent, colour_names[c],
-                     figure_text(fX, f[fX], "-").c_str(), figure_text(fY, f[fY], "-").c_str(),
-                     figure_text(fZ, f[fZ], "-").c_str(), figure_text(fx, f[fx], "-").c_str(),
-                     figure_text(fy, f[fy], "-").c_str());
+        std::fprintf(out, "%s%-7s", indent, colour_names[c]);
+        for (const std::size_t which : {fX, fY, fZ, fx, fy})
+            std::fprintf(
+                out, " %s",
+                pad_left(figure_text(which, f[which], no_value), which <= fZ ? 10 : 8).c_str());
         if (c == white)
-            std::fprintf(out, "   CCT %s K, Δuv %s", figure_text(fcct, f[fcct], "-").c_str(),
-                         figure_text(fduv, f[fduv], "-", true).c_str());
+            std::fprintf(out, "   CCT %s K, Δuv %s", figure_text(fcct, f[fcct], no_value).c_str(),
+                         figure_text(fduv, f[fduv], no_value, true).c_str());
         std::fputc('\n', out);
     }
     std::fprintf(out, "%sgamut area relative to sRGB: %.2f (%.1f %%)\n", indent, r.area_vs_srgb,

@@ -1,11 +1,21 @@
 #include "output.h"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
 #include <charconv>
 #include <cmath>
 
 namespace cli {
 
 namespace {
+
+constexpr auto replace_bad_utf8 = nlohmann::json::error_handler_t::replace;
 
 // Decimals per figure: tristimulus values to 1e-4, chromaticity to 1e-5, CCT
 // to 0.1 K, Δuv to 1e-5.
@@ -40,21 +50,27 @@ std::string figure_text(std::size_t which, const std::optional<double> &v, const
     return std::string(buf, r.ptr);
 }
 
-std::string json_escape(const std::string &s) {
-    std::string out;
-    for (const char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += c;
+format format_named(const std::string &name) {
+    return name == "csv" ? format::csv : name == "json" ? format::json : format::text;
+}
+
+bool output_path_ok(const std::string &path, std::string *error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const bool existed = fs::exists(path, ec);
+    if (existed && fs::is_directory(path, ec)) {
+        *error = path + ": is a folder, not a file";
+        return false;
+    }
+    {
+        std::ofstream probe(path, std::ios::app);  // neither truncates nor writes
+        if (!probe) {
+            *error = path + ": cannot be written (" + std::strerror(errno) + ")";
+            return false;
         }
     }
-    return out;
+    if (!existed) fs::remove(path, ec);
+    return true;
 }
 
 std::string reading_line(std::size_t number, const figures &f) {
@@ -65,10 +81,16 @@ std::string reading_line(std::size_t number, const figures &f) {
         line += i == fx || i == fcct ? "  " : " ";
         line += text_names[i];
         line += ' ';
-        line += figure_text(i, f[i], "-", true);
+        line += figure_text(i, f[i], no_value, true);
         if (i == fcct && f[i]) line += " K";
     }
     return line;
+}
+
+std::string pad_left(const std::string &text, int width) {
+    int characters = 0;
+    for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xc0) != 0x80;
+    return std::string(static_cast<size_t>(std::max(0, width - characters)), ' ') + text;
 }
 
 std::string fit_columns(const std::string &line, int columns) {
@@ -100,8 +122,9 @@ void reading_writer::begin(const std::string &port, int channel) {
             std::fputc('\n', out_);
             break;
         case format::json:
-            std::fprintf(out_, "{\"port\": \"%s\", \"channel\": %d, \"readings\": [",
-                         json_escape(port).c_str(), channel);
+            std::fprintf(out_, "{\"port\": %s, \"channel\": %d, \"readings\": [",
+                         nlohmann::json(port).dump(-1, ' ', true, replace_bad_utf8).c_str(),
+                         channel);
             break;
     }
     std::fflush(out_);
@@ -113,8 +136,8 @@ void reading_writer::row(const char *label, const figures &f, bool deviation) {
             std::fprintf(out_, "%*s", label_width, label);
             for (std::size_t i = 0; i < figure_count; ++i) {
                 // A deviation carries no sign.
-                const std::string v = figure_text(i, f[i], "-", !deviation);
-                std::fprintf(out_, "%*s", column_width[i], v.c_str());
+                const std::string v = figure_text(i, f[i], no_value, !deviation);
+                std::fputs(pad_left(v, column_width[i]).c_str(), out_);
             }
             std::fputc('\n', out_);
             break;
@@ -124,13 +147,19 @@ void reading_writer::row(const char *label, const figures &f, bool deviation) {
                 std::fprintf(out_, ",%s", figure_text(i, f[i], "").c_str());
             std::fputc('\n', out_);
             break;
-        case format::json:
-            std::fputc('{', out_);
-            for (std::size_t i = 0; i < figure_count; ++i)
-                std::fprintf(out_, "%s\"%s\": %s", i ? ", " : "", figure_names[i],
-                             figure_text(i, f[i], "null").c_str());
-            std::fputc('}', out_);
+        case format::json: {
+            // Rounded as the other formats show them; null where a figure has no value.
+            nlohmann::ordered_json object;
+            for (std::size_t i = 0; i < figure_count; ++i) {
+                const std::string text = figure_text(i, f[i], "");
+                double rounded = 0.0;
+                std::from_chars(text.data(), text.data() + text.size(), rounded);
+                object[figure_names[i]] = text.empty() ? nlohmann::ordered_json(nullptr)
+                                                       : nlohmann::ordered_json(rounded);
+            }
+            std::fputs(object.dump(-1, ' ', true, replace_bad_utf8).c_str(), out_);
             break;
+        }
     }
     std::fflush(out_);
 }

@@ -10,6 +10,13 @@
 namespace cli {
 
 enum class format { text, csv, json };
+// "text", "csv" or "json" (the option's choices).
+format format_named(const std::string &name);
+
+// Whether `path` can be written, checked before anything is measured: not a
+// folder, its folder there and writable. An existing file is left as it is;
+// a new one is not left behind. False with "PATH: reason".
+bool output_path_ok(const std::string &path, std::string *error);
 
 // Writes readings as they come and a summary at the end: a table (text), rows
 // with a header (csv), or one JSON document. With more than one reading the
@@ -32,6 +39,12 @@ class reading_writer {
 // "#12 X 95.0456 Y 100.0000 ... Δuv +0.00320": one reading on one line.
 std::string reading_line(std::size_t number, const figures &f);
 
+// What a table shows for a figure without a value.
+constexpr const char *no_value = "\u2014";  // an em dash
+
+// `text` right-aligned in `width` columns, counting UTF-8 characters, not bytes.
+std::string pad_left(const std::string &text, int width);
+
 // The first `columns` characters of a UTF-8 line (a redrawn line must not wrap).
 std::string fit_columns(const std::string &line, int columns);
 
@@ -39,8 +52,5 @@ std::string fit_columns(const std::string &line, int columns);
 // `sign`: Δuv with an explicit "+" (for people, not for CSV or JSON).
 std::string figure_text(std::size_t which, const std::optional<double> &v, const char *empty,
                         bool sign = false);
-
-// Escapes a text for a JSON string (without the quotes).
-std::string json_escape(const std::string &s);
 
 }  // namespace cli

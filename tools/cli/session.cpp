@@ -10,14 +10,18 @@
 #include <cstdlib>
 #include <thread>
 
-#include "clog/clog.h"
-#include "ser_nt_ca410/ca410_codes.h"
+#include "ca410_host.h"
+#include "options.h"
 
 namespace cli {
 
 namespace {
 
 volatile sig_atomic_t g_interrupted = 0;
+
+// The pause before the second open: the late answer has come (it spoiled
+// the identification), and what follows it the open's purge takes.
+constexpr int retry_quiet_ms = 500;
 
 void on_interrupt(int) {
     if (g_interrupted) _exit(exit_interrupted);  // second Ctrl-C: no more waiting
@@ -50,14 +54,72 @@ bool is_line_failure(int32_t code) {
     }
 }
 
-std::string hint_for(int32_t code, const std::string &port) {
+#ifdef _WIN32
+const char *const permission_hint =
+    "Windows refused the port: is it held by a program running as another user?";
+#else
+const char *const permission_hint =
+    "permission denied: is your user in the dialout group? (sudo usermod -aG dialout $USER, "
+    "then log in again; PLATFORM_NOTES.md)";
+#endif
+
+// The hint that fits what the library found, by cause.
+struct cause_hint {
+    int32_t cause;
+    const char *hint;
+};
+const cause_hint cause_hints[] = {
+    {CA410_CAUSE_NO_SUCH_PORT,
+     "check the name ('ca410 ports' lists the ports, 'ca410 scan' finds the instrument) and "
+     "that the instrument is plugged in"},
+    {CA410_CAUSE_NOT_SERIAL, "give the instrument's serial port ('ca410 ports' lists them)"},
+    {CA410_CAUSE_PORT_BUSY,
+     "another program has the port open (a terminal program, another ca410): close it and "
+     "try again"},
+    {CA410_CAUSE_PERMISSION, permission_hint},
+    {CA410_CAUSE_LINE_SETTINGS,
+     "the port does not take 38400 baud, 7 data bits, even parity, 2 stop bits with RTS/CTS: "
+     "is it the instrument's?"},
+    {CA410_CAUSE_NO_ANSWER,
+     "is the instrument switched on and connected to this port? --log-level 8 shows the wire "
+     "log"},
+    {CA410_CAUSE_NOT_CA410,
+     "something other than a CA-410 answered on this port, or an earlier exchange was still "
+     "answering: try again; 'ca410 scan' finds the instrument"},
+    {CA410_CAUSE_PORT_LOST,
+     "the port went away: is the cable in? Plug it back, then run the command again"},
+};
+
+// The instrument's own errors that mean more than their result code.
+struct instrument_hint {
+    int32_t error;
+    const char *hint;
+};
+const instrument_hint instrument_hints[] = {
+    {5,
+     "the measured colours do not make a calibration: were the four colours (white, red, "
+     "green, blue) shown when each was measured?"},
+    {6,
+     "the instrument refused the calibration's input: check the targets (each colour's "
+     "X, Y, Z) and the channel"},
+    {10, "the instrument refused the command: is it zero-calibrated, and in the right mode?"},
+    {21,
+     "zero calibration needs a dark probe: cap it (or hold it against a black surface) "
+     "and try again"},
+    {22, "the light is brighter than the instrument's colour range"},
+    {20, "sync mode is external but no sync signal reaches the instrument"},
+};
+
+std::string hint_for(int32_t code, const ca410_failure &f, const std::string &port) {
+    if (f.cause == CA410_CAUSE_INSTRUMENT) {
+        for (const auto &h : instrument_hints) {
+            if (h.error == f.instrument_error) return h.hint;
+        }
+    }
+    for (const auto &h : cause_hints) {
+        if (h.cause == f.cause) return h.hint;
+    }
     switch (code) {
-        case CA_E_OPEN:
-            return "tried port '" + port +
-                   "': check the name ('ca410 ports' lists the ports, 'ca410 scan' finds the "
-                   "instrument), that the instrument is powered and connected, that no other "
-                   "program has the port open, and that you may use it (PLATFORM_NOTES.md); "
-                   "--log-level 8 shows the wire log";
         case CA_E_ZERO_CAL:
         case CA_E_LIGHT_LEAK:
             return "zero calibration needs a dark probe: cap it (or hold it against a black "
@@ -65,10 +127,6 @@ std::string hint_for(int32_t code, const std::string &port) {
         case CA_E_NOT_READY:
             return "the instrument reports no zero calibration: cap the probe and run "
                    "'ca410 zero-cal'";
-        case CA_E_OVER_RANGE:
-            return "the light is brighter than the instrument's colour range";
-        case CA_E_NO_SYNC:
-            return "sync mode is external but no sync signal reaches the instrument";
         case CA_E_CAL_MEASURE:
         case CA_E_CAL_INPUT:
             return "check the targets, and that each colour was on the display when it was "
@@ -77,7 +135,7 @@ std::string hint_for(int32_t code, const std::string &port) {
             break;
     }
     if (is_line_failure(code))
-        return "the instrument on '" + port +
+        return "the instrument on '" + printable(port) +
                "' did not answer as it should: is it powered and connected? --log-level 8 "
                "shows the wire log";
     return "";
@@ -117,9 +175,10 @@ bool sleep_interruptible(int ms) {
 }
 
 std::string result_text(int32_t code) {
-    const ca_result_info *info = ca_result_find(code);
-    return std::string(info ? info->name : "unknown result") + " (" + std::to_string(code) +
-           "): " + (info ? info->meaning : "not a result code of this library");
+    const char *name = ca410_result_name(code);
+    const char *meaning = ca410_result_meaning(code);
+    return std::string(name ? name : "unknown result") + " (" + std::to_string(code) +
+           "): " + (meaning ? meaning : "not a result code of this library");
 }
 
 namespace {
@@ -127,27 +186,33 @@ namespace {
 constexpr size_t held_log_max = 16 * 1024;  // the latest lines are the telling ones
 std::string held_log;
 
-void hold_line(void *, clog *, const char *format, va_list args) {
-    char line[512];
-    const int n = std::vsnprintf(line, sizeof line, format, args);
-    if (n <= 0) return;
-    held_log.append(line, std::min(static_cast<size_t>(n), sizeof line - 1));
+void hold_line(void *, int32_t, const char *line) {
+    held_log += instrument_text(line);
+    held_log += '\n';
     if (held_log.size() > held_log_max) {
         const size_t cut = held_log.find('\n', held_log.size() - held_log_max);
         held_log.erase(0, cut == std::string::npos ? held_log.size() - held_log_max : cut + 1);
     }
 }
 
+void show_line(void *, int32_t, const char *line) {
+    std::fprintf(stderr, "%s\n", instrument_text(line).c_str());
+}
+
 }  // namespace
 
 void hold_library_log(int log_level) {
-    if (log_level > 0) return;
-    default_log.d_log = hold_line;
-    default_log.e_log = hold_line;
+    ca410_set_log_handler(log_level > 0 ? show_line : hold_line, nullptr);
 }
 
 void print_failure(const std::string &what, int32_t code, const std::string &port) {
+    ca410_failure f{};
+    ca410_last_failure(&f);
     std::fprintf(stderr, "ca410: %s failed: %s\n", what.c_str(), result_text(code).c_str());
+    if (f.cause != CA410_CAUSE_NONE) {
+        std::fprintf(stderr, "ca410: cause: %s%s%s\n", instrument_text(f.text).c_str(),
+                     f.port[0] ? " on " : "", printable(f.port).c_str());
+    }
     if (!held_log.empty()) {
         std::fprintf(stderr, "ca410: the library's log:\n");
         size_t start = 0;
@@ -155,10 +220,9 @@ void print_failure(const std::string &what, int32_t code, const std::string &por
             std::fprintf(stderr, "  %.*s\n", static_cast<int>(end - start),
                          held_log.c_str() + start);
         }
-        if (start < held_log.size()) std::fprintf(stderr, "  %s\n", held_log.c_str() + start);
         held_log.clear();
     }
-    const std::string hint = hint_for(code, port);
+    const std::string hint = hint_for(code, f, port);
     if (!hint.empty()) std::fprintf(stderr, "ca410: hint: %s\n", hint.c_str());
 }
 
@@ -177,8 +241,21 @@ int session::open() {
                      "the serial ports, 'ca410 scan' finds the instrument)\n");
         return exit_usage;
     }
-    return check("opening " + options_.port,
-                 ca410DeviceOpen(&dev_, options_.port.c_str(), options_.log_level));
+    int32_t rc = ca410DeviceOpen(&dev_, options_.port.c_str(), options_.log_level);
+    ca410_failure f{};
+    ca410_last_failure(&f);
+    if (rc == CA_E_OPEN && f.cause == CA410_CAUSE_NOT_CA410 && !interrupted()) {
+        // The identification met the late answer of an exchange abandoned a
+        // moment ago, a measurement interrupted by Ctrl-C for example.
+        std::fprintf(stderr,
+                     "ca410: %s answered something else than an identification (%s); trying "
+                     "once more when the line is quiet\n",
+                     printable(options_.port).c_str(), instrument_text(f.text).c_str());
+        held_log.clear();
+        if (sleep_interruptible(retry_quiet_ms))
+            rc = ca410DeviceOpen(&dev_, options_.port.c_str(), options_.log_level);
+    }
+    return check("opening " + printable(options_.port), rc);
 }
 
 int session::open_initialised() {

@@ -31,17 +31,18 @@ bool interrupted();
 // Sleeps up to `ms`, returning early (false) on an interrupt.
 bool sleep_interruptible(int ms);
 
-// The library writes its diagnostics to stderr as they come, some of them
-// (the settings read's notes, the directory walk's) at every log level. Unless
-// --log-level asked for them (level above 0), hold them instead: a failure
-// shows them after its own message.
+// The library's diagnostic lines come through its log handler: with
+// --log-level above 0 they are shown as they come (escaped: they may carry
+// an instrument's answer); otherwise they are held, and a failure shows
+// them after its own message (some lines come at every level, on success
+// too: the settings read's notes, the directory walk's).
 void hold_library_log(int log_level);
 
 // "CA_E_TIMEOUT (38): communication time-out"
 std::string result_text(int32_t code);
 
-// Prints "ca410: WHAT failed: <result text>", the held library log lines and,
-// when one helps, a hint.
+// Prints "ca410: WHAT failed: <result text>", the cause the library found
+// (ca410_last_failure) with the hint that fits it, and the held library log.
 void print_failure(const std::string &what, int32_t code, const std::string &port);
 
 // The instrument handle, released by the destructor (also after Ctrl-C).
@@ -53,7 +54,9 @@ class session {
     session &operator=(const session &) = delete;
 
     // Resolves the port and opens it; prints what went wrong and returns the
-    // exit status (exit_ok on success).
+    // exit status (exit_ok on success). An open that meets a late answer of
+    // an exchange abandoned a moment ago (Ctrl-C during a measurement) is
+    // tried once more when the line has gone quiet.
     int open();
     // open() and ca410DeviceInit (reset and zero calibration included).
     int open_initialised();

@@ -5,8 +5,9 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <vector>
 
-#include "cmat/xsp2cie.h"
+#include "ca410_colour.h"
 #include "sim_display.h"
 #include "sim_number.h"
 
@@ -38,14 +39,8 @@ std::optional<spectrum> parse_spectrum_csv(std::string_view text, std::string *e
 }
 
 sim_xyz spectrum_xyz(const spectrum &sp) {
-    // xspect is a large record; keep it off the stack.
-    auto in = std::make_unique<xspect>();
-    in->count = static_cast<int32_t>(grid_end - grid_start) + 1;
-    in->wl_short = grid_start;
-    in->wl_long = grid_end;
-    in->norm = 1.0;
-    for (int32_t k = 0; k < in->count; ++k) {
-        const double wl = grid_start + k;
+    std::vector<double> values;
+    for (double wl = grid_start; wl <= grid_end; wl += 1.0) {
         double v = 0.0;
         if (!sp.empty() && wl >= sp.front().first && wl <= sp.back().first) {
             const auto hi = std::lower_bound(sp.begin(), sp.end(), std::make_pair(wl, -HUGE_VAL));
@@ -57,12 +52,13 @@ sim_xyz spectrum_xyz(const spectrum &sp) {
                     (hi->second - lo->second) * (wl - lo->first) / (hi->first - lo->first);
             }
         }
-        in->values[k] = v;
+        values.push_back(v);
     }
-    std::unique_ptr<xsp2cie, void (*)(xsp2cie *)> conv(new_xsp2cie(observer_cie_1931_2, nullptr, 0),
-                                                       xsp2cie_del);
     sim_xyz xyz{0, 0, 0};
-    if (conv) xsp2cie_convert(conv.get(), xyz.data(), in.get());
+    // Through the colour library, as any host would convert a spectrum.
+    if (ca410ColourSpectrumToXYZ(CA_OBSERVER_CIE1931_2, grid_start, 1.0, values.data(),
+                                 static_cast<int32_t>(values.size()), xyz.data()) != CA_COLOUR_OK)
+        return {0, 0, 0};
     return xyz;
 }
 
