@@ -8,7 +8,9 @@ import os
 import sys
 import threading
 from pathlib import Path
-from typing import Any, Dict, List, Optional, Tuple
+from typing import Any, Callable, Dict, List, Optional, Tuple
+
+from ._log import LogHandler, install_handler
 
 __all__ = ["LibraryNotFound", "Library", "instrument_library", "colour_library"]
 
@@ -94,11 +96,17 @@ _cache: Dict[str, Library] = {}
 _lock = threading.Lock()
 
 
-def _cached(stem: str, prototypes: Dict[str, Tuple[list, Any]]) -> Library:
+def _cached(
+    stem: str,
+    prototypes: Dict[str, Tuple[list, Any]],
+    on_load: Optional[Callable[[Library], None]] = None,
+) -> Library:
     with _lock:
         lib = _cache.get(stem)
         if lib is None:
             lib = Library(_load(stem), prototypes)
+            if on_load:
+                on_load(lib)  # before any other thread can use it
             _cache[stem] = lib
         return lib
 
@@ -175,7 +183,29 @@ class DevInfo(ctypes.Structure):
     _fields_ = [("name", ctypes.c_char * 32), ("sn", ctypes.c_char * 32), ("vn", ctypes.c_char * 32)]
 
 
+class Failure(ctypes.Structure):
+    _fields_ = [
+        ("cause", i32),
+        ("instrument_error", i32),
+        ("system_error", ctypes.c_uint32),
+        ("port", ctypes.c_char * 64),
+        ("text", ctypes.c_char * 192),
+    ]
+
+
+class PortRecord(ctypes.Structure):
+    _fields_ = [
+        ("name", ctypes.c_char * 128),
+        ("description", ctypes.c_char * 128),
+        ("manufacturer", ctypes.c_char * 64),
+        ("serial_number", ctypes.c_char * 64),
+        ("usb_vendor_id", ctypes.c_uint16),
+        ("usb_product_id", ctypes.c_uint16),
+    ]
+
+
 assert ctypes.sizeof(Calfile) == 216 and ctypes.sizeof(DevInfo) == 96
+assert ctypes.sizeof(Failure) == 268 and ctypes.sizeof(PortRecord) == 388
 assert ctypes.sizeof(Dev) == (136 if ctypes.sizeof(ctypes.c_void_p) == 8 else 120)
 
 DevP = ctypes.POINTER(Dev)
@@ -202,6 +232,20 @@ _INSTRUMENT = {
     "ca410WRGBCalibGreen": [DevP, DoubleP, DoubleP],
     "ca410WRGBCalibBlue": [DevP, DoubleP, DoubleP],
     "ca410WRGBCalibEnd": [DevP, i32, ctypes.c_char_p, i32, i32, i32, i32],
+}
+
+# The host support of ca410_host.h.
+_PortList = [ctypes.POINTER(PortRecord), i32, ctypes.POINTER(i32)]
+_HOST: Dict[str, Tuple[list, Any]] = {
+    "ca410_version": ([], ctypes.c_char_p),
+    "ca410_result_name": ([i32], ctypes.c_char_p),
+    "ca410_result_meaning": ([i32], ctypes.c_char_p),
+    "ca410_result_codes": ([ctypes.POINTER(i32), i32], i32),
+    "ca410_set_log_handler": ([LogHandler, ctypes.c_void_p], i32),
+    "ca410_last_failure": ([ctypes.POINTER(Failure)], i32),
+    "ca410_cause_text": ([i32], ctypes.c_char_p),
+    "ca410_list_ports": (_PortList, i32),
+    "ca410_scan_ports": (_PortList, i32),
 }
 
 
@@ -247,13 +291,15 @@ def _returning_i32(table: Dict[str, list]) -> Dict[str, Tuple[list, Any]]:
 
 
 _COLOUR_PROTOTYPES = _returning_i32(_COLOUR)
-_COLOUR_PROTOTYPES["ca410ColourGamutName"] = ([i32], ctypes.c_char_p)
-_INSTRUMENT_PROTOTYPES = _returning_i32(_INSTRUMENT)
+for _name in ("ca410ColourGamutName", "ca410ColourResultName", "ca410ColourResultText"):
+    _COLOUR_PROTOTYPES[_name] = ([i32], ctypes.c_char_p)
+_INSTRUMENT_PROTOTYPES = {**_returning_i32(_INSTRUMENT), **_HOST}
 
 
 def instrument_library() -> Library:
-    """The instrument library (libca410.so / ca410.dll), loaded on first use."""
-    return _cached("ca410", _INSTRUMENT_PROTOTYPES)
+    """The instrument library (libca410.so / ca410.dll), loaded on first use,
+    its diagnostic lines going to the logger ``ca410``."""
+    return _cached("ca410", _INSTRUMENT_PROTOTYPES, install_handler)
 
 
 def colour_library() -> Library:

@@ -7,12 +7,14 @@ whose last axis holds X, Y, Z (giving an array; NumPy is optional). A
 
 Triangles (gamuts) are the chromaticities of red, green and blue in the CIE
 1931 xy plane: ``((rx, ry), (gx, gy), (bx, by))``, six numbers in that
-order, a :class:`Gamut`, or the name of a built-in one ("sRGB"). Area ratios and coverage are fractions (1.0 is 100 %).
+order, a :class:`Gamut`, or the name of a built-in one ("sRGB"). Area ratios
+and coverage are fractions (1.0 is 100 %).
 
-A colour that has no answer (black has no chromaticity; a CCT outside
-500 K to 100000 K; values whose result overflows) raises :class:`ca410.Error`
-with code ``CA_COLOUR_E_DOMAIN``. Anything that is not a number where a number
-belongs (a string, a list of strings) raises ``TypeError``.
+A colour that has no answer (black has no chromaticity; a CCT outside 500 K
+to 100000 K; values whose result overflows) raises :class:`ca410.ColourError`
+(a :class:`ca410.Error`) with code ``CA_COLOUR_E_DOMAIN``. Anything that is
+not a number where a number belongs (a string, a list of strings) raises
+``TypeError``; an observer other than the two raises ``ValueError``.
 
 The metrics (CIELAB and CIELUV, ΔE, tone curves, grey ramps) take the same
 shapes and make one call into the library for all the values of a call: a
@@ -26,7 +28,8 @@ import ctypes
 from dataclasses import dataclass
 from typing import Any, Callable, List, Sequence, Tuple, Union
 
-from ._errors import ColourResult, Error
+from ._args import integer
+from ._errors import ColourError, colour_code
 from ._lib import Chromaticity as _Chromaticity
 from ._lib import CurveParams as _CurveParams
 from ._lib import DoubleP as _DoubleP
@@ -118,7 +121,14 @@ class Gamut:
 
 def _check(rc: int, function: str, detail: str = "") -> None:
     if rc != 0:
-        raise Error(rc, function, colour=True, detail=detail or None)
+        raise ColourError(rc, function, detail=detail or None)
+
+
+def _observer(observer: Any) -> int:
+    number = integer(observer, "observer", OBSERVER_1931, OBSERVER_1964)
+    if number not in (OBSERVER_1931, OBSERVER_1964):
+        raise ValueError(f"observer must be OBSERVER_1931 or OBSERVER_1964, not {number}")
+    return number
 
 
 def _is_number(v: Any) -> bool:
@@ -247,7 +257,7 @@ def xy_to_cct_duv(xy: Any) -> Any:
     def to_xyz(p: Sequence[float]) -> Tuple[float, float, float]:
         x, y = _number(p[0]), _number(p[1])
         if y == 0.0:
-            raise Error(int(ColourResult.CA_COLOUR_E_DOMAIN), colour=True, detail="y = 0")
+            raise ColourError(colour_code("CA_COLOUR_E_DOMAIN"), detail="y = 0")
         return (x / y, 1.0, (1.0 - x - y) / y)
 
     _not_text(xy)
@@ -282,7 +292,7 @@ def spectrum_to_xyz(
     out = (ctypes.c_double * 3)()
     _check(
         colour_library().ca410ColourSpectrumToXYZ(
-            int(observer), float(first_nm), float(step_nm), _doubles(vals), len(vals), out
+            _observer(observer), float(first_nm), float(step_nm), _doubles(vals), len(vals), out
         ),
         "ca410ColourSpectrumToXYZ",
     )
@@ -346,12 +356,12 @@ def spectral_locus(observer: int = OBSERVER_1931) -> Tuple[Any, Any, Any]:
     when NumPy is there)."""
     lib = colour_library()
     count = ctypes.c_int32()
-    _check(lib.ca410ColourSpectralLocus(int(observer), None, None, 0, ctypes.byref(count)),
+    _check(lib.ca410ColourSpectralLocus(_observer(observer), None, None, 0, ctypes.byref(count)),
            "ca410ColourSpectralLocus")
     n = count.value
     nm = (ctypes.c_double * n)()
     xy = (ctypes.c_double * (2 * n))()
-    _check(lib.ca410ColourSpectralLocus(int(observer), nm, xy, n, ctypes.byref(count)),
+    _check(lib.ca410ColourSpectralLocus(_observer(observer), nm, xy, n, ctypes.byref(count)),
            "ca410ColourSpectralLocus")
     nms, xs, ys = list(nm), list(xy[0::2]), list(xy[1::2])
     if _np is not None:

@@ -4,21 +4,29 @@ from __future__ import annotations
 
 import ctypes
 import datetime
-import glob
 import math
 import os
-import re
 import statistics
 import sys
 import threading
 import time
 from dataclasses import dataclass, fields
-from typing import Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
+from . import _log
 from . import colour as _colour
-from ._errors import Error
+from ._args import integer, port_path
+from ._errors import (
+    CAUSE_NOT_CA410,
+    Error,
+    NotReadyError,
+    OpenError,
+    instrument_code,
+    raise_instrument_error,
+)
 from ._lib import Calfile as _Calfile
-from ._lib import DevInfo, DevP, DevStat, EntryP, instrument_library
+from ._lib import DevInfo, DevP, DevStat, EntryP, Library, PortRecord, instrument_library
+from ._text import field, printable
 
 __all__ = [
     "Instrument",
@@ -30,17 +38,15 @@ __all__ = [
     "Channel",
     "Calfile",
     "WRGB",
+    "Port",
     "ports",
     "scan",
 ]
 
 XYZ = Tuple[float, float, float]
+PortName = Union[str, bytes, "os.PathLike[Any]"]  # and a Port
 WRGB: Tuple[str, ...] = ("white", "red", "green", "blue")
 """The colours of a user calibration, in the order they are measured."""
-
-
-def _text(raw: bytes) -> str:
-    return raw.split(b"\0", 1)[0].decode("ascii", "replace")
 
 
 # ---- results ---------------------------------------------------------------
@@ -138,7 +144,8 @@ class Statistics:
 
 @dataclass(frozen=True)
 class Info:
-    """The instrument's identity."""
+    """The instrument's identity (bytes outside printable text escaped, as
+    ``\\x1b``)."""
 
     model: str  # from the identification at open, "CA-410"
     name: str  # model name from the firmware identity
@@ -173,7 +180,8 @@ class Settings:
 
 @dataclass(frozen=True)
 class Channel:
-    """A user calibration channel: number 1 to 99 and name."""
+    """A user calibration channel: number 1 to 99 and name (escaped as
+    :class:`Info`'s texts)."""
 
     number: int
     name: str
@@ -197,6 +205,44 @@ class Calfile:
 
 # ---- the instrument --------------------------------------------------------
 
+# How long a line takes to go quiet after an abandoned exchange: the late
+# answer of a measurement interrupted by Ctrl-C, say.
+_QUIET_LINE_S = 0.5
+_CHANNELS = (0, 99)  # 0 is the factory calibration
+_USER_CHANNELS = (1, 99)
+_SPEEDS = (0, 3)
+_LOG_LEVELS = (0, 8)
+_YEARS = (2000, 2099)
+_NAME_LENGTH = 9
+
+
+def _call(lib: Library, function: str, *args: object, port: Optional[bytes] = None) -> None:
+    """Calls `function` (on `port`, when it uses one); on failure raises its
+    exception, with the lines it logged and the library's record of why."""
+    with _log.capture() as lines:
+        rc = getattr(lib, function)(*args)
+    if rc != 0:
+        raise_instrument_error(rc, function, lines, port)
+
+
+def _open_handle(lib: Library, path: bytes, log_level: int) -> DevP:
+    handle = DevP()
+    _call(lib, "ca410DeviceOpen", ctypes.byref(handle), path, log_level, port=path)
+    return handle
+
+
+def _channel_name(name: Optional[str]) -> Optional[bytes]:
+    """A channel name as the instrument takes it, checked before a
+    calibration drives the display through four colours."""
+    if name is None or name == "":
+        return None
+    if not isinstance(name, str):
+        raise TypeError(f"name must be a str, not {type(name).__name__}")
+    if len(name) > _NAME_LENGTH or any(not " " <= c <= "~" or c == "," for c in name):
+        raise ValueError(f"name {name!r}: up to {_NAME_LENGTH} printable ASCII characters "
+                         "without a comma")
+    return name.encode("ascii")
+
 
 class Instrument:
     """One CA-410 on a serial port.
@@ -209,30 +255,49 @@ class Instrument:
             m = ins.measure()
             print(m.Y, m.x, m.y, m.cct)
 
-    Every failure raises :class:`ca410.Error` with the library's result code.
-    A handle may be used by one thread at a time; calls from several threads
-    are serialised.
+    Every failure raises :class:`ca410.Error` (or one of its subclasses) with
+    the library's result code and cause. A handle may be used by one thread
+    at a time; calls from several threads are serialised. Integer arguments
+    are checked before anything is sent: a float, a bool or a string raises
+    TypeError, a number out of range ValueError.
 
     Args:
-        port: the port as the system names it ("COM3", "/dev/ttyUSB0").
-        log_level: 1 to 8 sets the library's process-wide log detail on
-            standard error (8: every byte on the line); 0 leaves it.
+        port: the port as the system names it ("COM3", "/dev/ttyUSB0"): a
+            str, bytes, a path, or a :class:`Port`.
+        log_level: 1 to 8 sets the library's process-wide log detail (8:
+            every byte on the line); 0 leaves it. The lines go to the
+            logger ``ca410``.
+
+    An open that meets something other than a CA-410's answer (often the
+    late answer of an exchange abandoned by an earlier program) is tried
+    once more after half a second, with a warning on the logger.
     """
 
-    def __init__(self, port: Union[str, "os.PathLike[str]"], log_level: int = 0) -> None:
+    def __init__(self, port: PortName, log_level: int = 0) -> None:
+        path = port_path(port)
+        level = integer(log_level, "log_level", *_LOG_LEVELS)
         self._lib = instrument_library()
         self._lock = threading.Lock()
         self._dev: Optional[DevP] = None
-        self.port = os.fspath(port)
-        handle = DevP()
-        self._call("ca410DeviceOpen", ctypes.byref(handle), self.port.encode(), int(log_level),
-                   detail=f"port {self.port}")
-        self._dev = handle
+        self._reset_since_init = False
+        self._path = path
+        self.port = os.fsdecode(path)
+        self._dev = self._open(path, level)
+
+    def _open(self, path: bytes, level: int) -> DevP:
+        try:
+            return _open_handle(self._lib, path, level)
+        except OpenError as e:
+            if e.cause_code != CAUSE_NOT_CA410:
+                raise
+            _log.logger.warning("retrying the open of %s: %s", printable(path), e.failure.text)
+        time.sleep(_QUIET_LINE_S)
+        return _open_handle(self._lib, path, level)
 
     # -- lifetime --
 
     def close(self) -> None:
-        """Releases the port. Further calls raise CA_E_NOT_READY."""
+        """Releases the port. Further calls raise :class:`ca410.NotReadyError`."""
         with self._lock:
             dev, self._dev = self._dev, None
             if dev:
@@ -254,49 +319,47 @@ class Instrument:
         state = "closed" if not self._dev else ("initialised" if self.initialised else "open")
         return f"<ca410.Instrument {self.port!r} {state}>"
 
-    def _call(self, function: str, *args: object, detail: Optional[str] = None) -> None:
-        rc = getattr(self._lib, function)(*args)
-        if rc != 0:
-            raise Error(rc, function, detail=detail)
-
     def _handle(self) -> DevP:
         if not self._dev:
-            raise Error(50, detail="the instrument is closed")  # CA_E_NOT_READY
+            raise NotReadyError(instrument_code("CA_E_NOT_READY"),
+                                detail="the instrument is closed")
         return self._dev
 
     def _run(self, function: str, *args: object) -> None:
         with self._lock:
-            self._call(function, self._handle(), *args)
+            _call(self._lib, function, self._handle(), *args, port=self._path)
 
     # -- state --
 
     @property
     def initialised(self) -> bool:
-        """True once :meth:`init` has run through."""
-        return bool(self._dev) and bool(self._dev.contents.init)
+        """True once :meth:`init` has run through (and no :meth:`reset` since)."""
+        return bool(self._dev) and bool(self._dev.contents.init) and not self._reset_since_init
 
     @property
     def model(self) -> str:
         """The model from the identification at open ("CA-410")."""
-        return _text(self._handle().contents.model)
+        return field(self._handle().contents.model)
 
     def init(self) -> None:
         """Brings the instrument into a known state: identity, reset, zero
         calibration (the probe must be capped; up to 6 s), settings, range,
         display mode X, Y, Z."""
         self._run("ca410DeviceInit")
+        self._reset_since_init = False
 
     def reset(self) -> None:
-        """Resets the measurement settings."""
+        """Resets the measurement settings. That puts the display mode back
+        to x, y, Lv: call :meth:`init` before the next :meth:`measure`."""
+        self._reset_since_init = True
         self._run("ca410DeviceReset")
 
-    @property
     def info(self) -> Info:
         """Identity. On an instrument not initialised yet this first runs
-        :meth:`init` (zero calibration included)."""
+        :meth:`init` (zero calibration included: seconds)."""
         out = DevInfo()
         self._run("ca410GetDeviceInfo", ctypes.byref(out))
-        return Info(self.model, _text(out.name), _text(out.sn), _text(out.vn))
+        return Info(self.model, field(out.name), field(out.sn), field(out.vn))
 
     @property
     def settings(self) -> Settings:
@@ -332,17 +395,20 @@ class Instrument:
 
     def set_channel(self, channel: int) -> None:
         """Selects calibration channel 0 (factory) to 99."""
-        self._run("ca410SetChannel", int(channel))
+        self._run("ca410SetChannel", integer(channel, "channel", *_CHANNELS))
 
     def set_speed(self, speed: int) -> None:
         """Sets the measurement speed, 0 to 3 (the instrument's speeds)."""
-        self._run("ca410SetMeasureSpeed", int(speed))
+        self._run("ca410SetMeasureSpeed", integer(speed, "speed", *_SPEEDS))
 
     # -- measuring --
 
     def measure(self) -> Measurement:
         """One reading through the current calibration channel (after
-        :meth:`init`)."""
+        :meth:`init`; after a :meth:`reset` too)."""
+        if self._reset_since_init:
+            raise NotReadyError(instrument_code("CA_E_NOT_READY"),
+                                detail="reset put the display mode back; call init() first")
         xyz = (ctypes.c_double * 3)()
         self._run("ca410MeasureXYZ", xyz)
         return Measurement(xyz[0], xyz[1], xyz[2])
@@ -350,11 +416,10 @@ class Instrument:
     def measure_many(self, n: int, interval: Optional[float] = None) -> Statistics:
         """`n` readings, `interval` seconds apart (start to start; None: one
         after the other), with their mean and standard deviation."""
-        if n < 1:
-            raise ValueError("n must be at least 1")
+        count = integer(n, "n", 1, sys.maxsize)
         readings = []
         start = time.monotonic()
-        for i in range(n):
+        for i in range(count):
             if interval and i:
                 time.sleep(max(0.0, start + i * interval - time.monotonic()))
             readings.append(self.measure())
@@ -371,7 +436,7 @@ class Instrument:
             out = []
             node = head
             while node:
-                out.append(Channel(node.contents.channel, _text(node.contents.name)))
+                out.append(Channel(node.contents.channel, field(node.contents.name)))
                 node = node.contents.next
             return out
         finally:
@@ -380,17 +445,18 @@ class Instrument:
     def calfile(self, channel: int) -> Calfile:
         """The calibration data of a channel, 0 to 99."""
         raw = _Calfile()
-        self._run("ca410GetCalfile", int(channel), ctypes.byref(raw))
+        self._run("ca410GetCalfile", integer(channel, "channel", *_CHANNELS), ctypes.byref(raw))
 
         def rows(table: ctypes.Array) -> Tuple[XYZ, XYZ, XYZ, XYZ]:
             return tuple(tuple(table[i][j] for j in range(3)) for i in range(4))  # type: ignore
 
-        return Calfile(raw.channel, _text(raw.name), raw.cal_type, rows(raw.target),
+        return Calfile(raw.channel, field(raw.name), raw.cal_type, rows(raw.target),
                        rows(raw.measure))
 
     def delete_channel(self, channel: int) -> None:
-        """Deletes a user calibration channel."""
-        self._run("ca410DeleteCalfile", int(channel))
+        """Deletes user calibration channel 1 to 99 (the factory one, 0,
+        cannot be)."""
+        self._run("ca410DeleteCalfile", integer(channel, "channel", *_USER_CHANNELS))
 
     def calibrate(
         self,
@@ -408,111 +474,122 @@ class Instrument:
             show: called with "white", "red", "green", "blue" before each is
                 measured; it must make the display show that colour and
                 return once it does.
-            name: the channel's name (up to 9 characters; None: "CHnn").
-            when: the date stored with it (default: now).
+            name: the channel's name: up to 9 printable ASCII characters
+                without a comma (None or "": "CHnn").
+            when: the date stored with it, a year from 2000 to 2099
+                (default: now).
+
+        Every argument is checked before the display is driven.
 
         Returns:
             What the instrument measured of each colour.
         """
-        if isinstance(targets, Mapping):
-            missing = [c for c in WRGB if c not in targets]
-            if missing:
-                raise ValueError(f"targets lack {', '.join(missing)}")
-            rows = [targets[c] for c in WRGB]
-        else:
-            rows = list(targets)
-            if len(rows) != 4:
-                raise ValueError("targets: four X, Y, Z triples (white, red, green, blue)")
-        target_arrays = []
-        for colour, row in zip(WRGB, rows):
-            values = [float(v) for v in row]
-            if len(values) != 3:
-                raise ValueError(f"the {colour} target is not X, Y, Z")
-            target_arrays.append((ctypes.c_double * 3)(*values))
-        if not 1 <= int(channel) <= 99:
-            # Checked before the display is driven through four colours.
-            raise Error(37, "ca410WRGBCalibEnd", detail=f"channel {channel} is not 1 to 99")
-        when = when or datetime.datetime.now()
+        target_arrays = _target_arrays(targets)
+        number = integer(channel, "channel", *_USER_CHANNELS)
+        raw_name = _channel_name(name)
+        when = datetime.datetime.now() if when is None else when
+        if not isinstance(when, datetime.datetime):
+            raise TypeError(f"when must be a datetime.datetime, not {type(when).__name__}")
+        year = integer(when.year, "year", *_YEARS)
         measured: Dict[str, Measurement] = {}
         for colour, target in zip(WRGB, target_arrays):
             show(colour)
             out = (ctypes.c_double * 3)()
             self._run(f"ca410WRGBCalib{colour.capitalize()}", target, out)
             measured[colour] = Measurement(out[0], out[1], out[2])
-        self._run(
-            "ca410WRGBCalibEnd",
-            int(channel),
-            name.encode() if name else None,
-            when.year,
-            when.month,
-            when.day,
-            when.hour,
-        )
+        self._run("ca410WRGBCalibEnd", number, raw_name, year, when.month, when.day, when.hour)
         return measured
+
+
+def _target_arrays(
+    targets: Union[Mapping[str, Sequence[float]], Sequence[Sequence[float]]]
+) -> List["ctypes.Array[ctypes.c_double]"]:
+    if isinstance(targets, Mapping):
+        missing = [c for c in WRGB if c not in targets]
+        if missing:
+            raise ValueError(f"targets lack {', '.join(missing)}")
+        rows = [targets[c] for c in WRGB]
+    else:
+        rows = list(targets)
+        if len(rows) != 4:
+            raise ValueError("targets: four X, Y, Z triples (white, red, green, blue)")
+    arrays = []
+    for colour, row in zip(WRGB, rows):
+        values = [float(v) for v in row]
+        if len(values) != 3:
+            raise ValueError(f"the {colour} target is not X, Y, Z")
+        arrays.append((ctypes.c_double * 3)(*values))
+    return arrays
 
 
 # ---- discovery -------------------------------------------------------------
 
 
-def _natural_key(text: str) -> List[Union[int, str]]:
-    return [int(p) if p.isdigit() else p for p in re.split(r"(\d+)", text)]
+@dataclass(frozen=True)
+class Port:
+    """A serial port and what the system knows of it (texts empty, ids 0,
+    when unknown). ``str(port)`` is its name, and a Port opens as its name:
+    ``ca410.Instrument(port)``."""
+
+    name: str  # what Instrument() takes: "COM3", "/dev/ttyUSB0"
+    description: str = ""  # the device's product name, or the system's name for it
+    manufacturer: str = ""  # the USB device's maker
+    serial_number: str = ""  # the USB device's serial number
+    usb_vendor_id: int = 0
+    usb_product_id: int = 0
+
+    def __str__(self) -> str:
+        return printable(os.fsencode(self.name))
+
+    def __fspath__(self) -> str:
+        return self.name
+
+    @classmethod
+    def _from_record(cls, r: PortRecord) -> "Port":
+        return cls(os.fsdecode(r.name), field(r.description), field(r.manufacturer),
+                   field(r.serial_number), r.usb_vendor_id, r.usb_product_id)
 
 
-def _uart_behind(name: str) -> bool:
-    # The kernel makes ttyS0..ttyS31 whether or not a UART answers there;
-    # only those with a known port type are real.
-    base = f"/sys/class/tty/{name}"
+def _port_list(function: str) -> List[Port]:
+    lib = instrument_library()
+    count = ctypes.c_int32()
+    records = (PortRecord * 64)()
+    while True:  # again with room for all, should more ports have come
+        _call(lib, function, records, len(records), ctypes.byref(count))
+        if count.value <= len(records):
+            return [Port._from_record(r) for r in records[: count.value]]
+        records = (PortRecord * count.value)()
+
+
+def ports() -> List[Port]:
+    """The machine's serial ports as the library lists them, in the system's
+    order (natural order of the device paths on Linux and macOS; the
+    registry's on Windows)."""
+    return _port_list("ca410_list_ports")
+
+
+def _answers(lib: Library, path: bytes) -> bool:
     try:
-        with open(f"{base}/type") as f:
-            return int(f.read().strip() or "0") != 0
-    except (OSError, ValueError):
-        return os.path.exists(f"{base}/device/driver")
+        lib.ca410DeviceRelease(_open_handle(lib, path, 0))
+    except Error:
+        return False
+    return True
 
 
-def ports() -> List[str]:
-    """The machine's serial ports, in natural order: COM names on Windows,
-    device paths elsewhere (USB and ACM adapters, and the built-in UARTs that
-    have hardware behind them)."""
-    if sys.platform == "win32":
-        import winreg
+def scan(candidates: Optional[Sequence[PortName]] = None) -> List[Port]:
+    """The ports where a CA-410 answers.
 
-        found = []
-        try:
-            key = winreg.OpenKey(winreg.HKEY_LOCAL_MACHINE, r"HARDWARE\DEVICEMAP\SERIALCOMM")
-        except OSError:
-            return []
-        with key:
-            i = 0
-            while True:
-                try:
-                    found.append(str(winreg.EnumValue(key, i)[1]))
-                except OSError:
-                    break
-                i += 1
-        return sorted(found, key=_natural_key)
-    if sys.platform == "darwin":
-        return sorted(glob.glob("/dev/cu.*"), key=_natural_key)
-    found = []
-    pattern = re.compile(r"^(ttyUSB|ttyACM|ttyAMA|rfcomm)\d+$")
-    for path in glob.glob("/dev/tty*") + glob.glob("/dev/rfcomm*"):
-        name = os.path.basename(path)
-        if pattern.match(name) or (re.match(r"^ttyS\d+$", name) and _uart_behind(name)):
-            found.append(path)
-    return sorted(set(found), key=_natural_key)
-
-
-def scan(candidates: Optional[Sequence[str]] = None) -> List[Tuple[str, str]]:
-    """The ports where a CA-410 answers: ``(port, model)`` for each.
-
-    Opens each of `candidates` (default: :func:`ports`) in turn, up to 2 s
-    each; ports that fail to open or do not answer are left out (the library
-    logs why on standard error).
+    Probes each of `candidates` (default: every port :func:`ports` lists)
+    in turn, up to 2 s each; ports that fail to open or do not answer are
+    left out, and the library's lines about them go to the logger ``ca410``
+    at DEBUG. A candidate that is not listed comes back as a :class:`Port`
+    with its name only.
     """
-    found = []
-    for port in ports() if candidates is None else candidates:
-        try:
-            with Instrument(port) as ins:
-                found.append((port, ins.model))
-        except Error:
-            continue
-    return found
+    with _log.quiet():
+        if candidates is None:
+            return _port_list("ca410_scan_ports")
+        lib = instrument_library()
+        listed = {p.name: p for p in ports()}
+        paths = [port_path(c) for c in candidates]
+        return [listed.get(os.fsdecode(p)) or Port(os.fsdecode(p)) for p in paths
+                if _answers(lib, p)]

@@ -13,6 +13,7 @@ colour on the real display.
 from __future__ import annotations
 
 import argparse
+import logging
 import os
 import sys
 from pathlib import Path
@@ -28,7 +29,14 @@ try:
 except ImportError:
     sys.path.insert(0, str(REPO / "bindings" / "python"))
     import ca410
-import ca410.plot  # noqa: E402
+try:
+    import ca410.plot  # noqa: E402
+except ModuleNotFoundError as e:
+    if not (e.name or "").startswith("matplotlib"):
+        raise
+    print("gamut: needs matplotlib, the package's optional 'plot' dependency: "
+          "apt install python3-matplotlib, or pip install 'ca410[plot]'", file=sys.stderr)
+    sys.exit(2)
 from ca410.colour import gamut_area_ratio, gamut_coverage, xyz_to_xy  # noqa: E402
 
 LEVELS = {"white": (1, 1, 1), "red": (1, 0, 0), "green": (0, 1, 0), "blue": (0, 0, 1)}
@@ -58,8 +66,12 @@ def main() -> int:
     parser.add_argument("-o", "--output", default="gamut.png", help="the picture (PNG)")
     parser.add_argument("--port", help="a real instrument's port; default: the virtual one")
     parser.add_argument("--sim", help="path of ca410-sim")
-    parser.add_argument("--log-level", type=int, default=0)
+    parser.add_argument("--log-level", type=int, default=0, choices=range(9), metavar="0-8",
+                        help="the library's lines on standard error, 1 to 8 (the wire)")
     args = parser.parse_args()
+    if args.log_level:
+        logging.basicConfig(format="%(message)s")
+        logging.getLogger("ca410").setLevel(logging.DEBUG)
 
     try:
         if args.port:

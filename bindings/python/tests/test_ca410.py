@@ -5,6 +5,7 @@ input shape; the command-line tool's gamut figures (CA410_CLI names it); the
 xy diagram."""
 
 import locale
+import logging
 import math
 import os
 import re
@@ -12,6 +13,7 @@ import struct
 import subprocess
 import sys
 import time
+from datetime import datetime
 from pathlib import Path
 
 import pytest
@@ -59,7 +61,7 @@ def ins(sim):
 
 def test_open_init_identity_settings_and_measurements(sim, ins):
     assert ins.initialised and ins.model == "CA-410"
-    i, s = ins.info, ins.settings
+    i, s = ins.info(), ins.settings
     assert (i.model, i.name) == ("CA-410", "CA-410 SIM") and i.serial and i.version
     assert s.display_mode == 7 and s.zero_calibrated and s.calibration_channel == 0
     ins.set_speed(2)
@@ -134,8 +136,8 @@ def test_a_comma_locale_changes_no_number(sim, comma_locale):
         assert ins.calfile(8).targets == tuple(targets)
 
 
-def expect_error(code, call):
-    with pytest.raises(ca410.Error) as info:
+def expect_error(code, call, kind=ca410.Error):
+    with pytest.raises(kind) as info:
         call()
     e = info.value
     assert e.code == code and e.name == Result(code).name
@@ -143,38 +145,110 @@ def expect_error(code, call):
     return e
 
 
-def test_scan_and_errors_raised_with_their_codes(sim, tmp_path):
-    assert ca410.scan([str(tmp_path / "none"), sim.port]) == [(sim.port, "CA-410")]
-    assert all(isinstance(p, str) for p in ca410.ports())
-    e = expect_error(Result.CA_E_OPEN, lambda: ca410.Instrument(tmp_path / "no-such-port"))
-    assert e.function == "ca410DeviceOpen" and "no-such-port" in str(e)
+def test_errors_raised_with_their_codes_classes_and_causes(sim, tmp_path):
+    e = expect_error(Result.CA_E_OPEN, lambda: ca410.Instrument(tmp_path / "no-such-port"),
+                     ca410.OpenError)
+    assert (e.function, e.cause, e.port) == ("ca410DeviceOpen", "no such port",
+                                             str(tmp_path / "no-such-port"))
+    assert f"no such port: system error 2 ({e.port})" in str(e) and e.log_lines
+    sim.control("fault silent-next 1")
+    e = expect_error(Result.CA_E_OPEN, lambda: ca410.Instrument(sim.port), ca410.OpenError)
+    assert e.cause == "no answer"
     with ca410.Instrument(sim.port) as ins:
-        expect_error(Result.CA_E_NOT_READY, ins.measure)  # before init, nothing sent
+        expect_error(Result.CA_E_NOT_READY, ins.measure, ca410.NotReadyError)  # nothing sent
         ins.init()
-        expect_error(Result.CA_E_ARGS, lambda: ins.set_channel(100))
-        expect_error(Result.CA_E_ARGS, lambda: ins.calibrate(0, [(1, 1, 1)] * 4, print))
         # Silent: the exchange times out; a measurement has its own code whatever the cause.
         sim.control("fault silent-next 1")
-        expect_error(Result.CA_E_TIMEOUT, lambda: ins.set_channel(1))
+        e = expect_error(Result.CA_E_TIMEOUT, lambda: ins.set_channel(1), TimeoutError)
+        assert isinstance(e, ca410.TimeoutError) and e.cause == "no answer"
+        sim.control("fault error-next 10")
+        e = expect_error(Result.CA_E_INVALID_COMMAND, lambda: ins.set_channel(1),
+                         ca410.InstrumentError)
+        assert e.instrument_error == 10 and "[ER10]" in "".join(e.log_lines)
         sim.control("fault silent-next 2")
         expect_error(Result.CA_E_MEASURE, ins.measure)
-    expect_error(Result.CA_E_NOT_READY, ins.measure)  # closed
+    expect_error(Result.CA_E_NOT_READY, ins.measure, ca410.NotReadyError)  # closed
 
 
-@pytest.mark.parametrize("header, table, prefix", [
-    ("ca410.h", ca410._errors.INSTRUMENT_CODES, "CA_"),
-    ("ca410_colour.h", ca410._errors.COLOUR_CODES, "CA_COLOUR_")])
-def test_result_codes_are_the_headers(header, table, prefix):
+@pytest.mark.parametrize("header, enum, prefix", [
+    ("ca410.h", "Result", "CA_"), ("ca410_colour.h", "ColourResult", "CA_COLOUR_")])
+def test_result_codes_from_the_libraries_are_the_headers(header, enum, prefix):
     text = (REPO / "include" / header).read_text()
-    listed = {int(code): name for name, code in re.findall(rf"({prefix}\w+) = (\d+)", text)}
-    assert {code: name for code, (name, _) in table.items()} == listed
-    if header == "ca410.h":  # the instrument's meanings are the comments, word for word
-        for code, (name, meaning) in table.items():
-            assert re.search(rf"{name} = {code},?\s*/\* {re.escape(meaning)} \*/", text), name
+    listed = {name: int(code) for name, code in re.findall(rf"X\(({prefix}\w+), (\d+)", text)}
+    assert {m.name: m.value for m in getattr(ca410, enum)} == listed
+
+
+def test_library_lines_go_to_the_logger_only(sim, caplog, capfd):
+    caplog.set_level(logging.DEBUG, "ca410")
+    with ca410.Instrument(sim.port, log_level=4) as chatty:  # 4: a measurement's values
+        chatty.init()
+        caplog.clear()
+        chatty.measure()
+        sim.control("fault error-next 10")
+        with pytest.raises(ca410.InstrumentError) as e:
+            chatty.set_speed(1)
+    levels = {(r.levelno, r.ca410_level) for r in caplog.records}
+    ca410.Instrument(sim.port, log_level=1).close()  # the lowest level that can be set again
+    assert levels == {(logging.DEBUG, 4), (logging.INFO, -1)}
+    assert [r.message for r in caplog.records if r.levelno == logging.INFO] == list(
+        e.value.log_lines)
+    assert capfd.readouterr().err == ""
+
+
+def test_scan_probes_quietly(sim, tmp_path, caplog, capfd):
+    caplog.set_level(logging.DEBUG, "ca410")
+    found = ca410.scan([tmp_path / "none", sim.port])
+    assert found == [ca410.Port(sim.port)] and str(found[0]) == sim.port
+    assert caplog.records and all(r.levelno == logging.DEBUG for r in caplog.records)
+    assert capfd.readouterr().err == ""
+
+
+def test_ports_are_the_tools_list():
+    out = subprocess.run([program("CA410_CLI", "ca410 tool"), "ports"], capture_output=True,
+                         text=True, check=True).stdout
+    assert [str(p) for p in ca410.ports()] == out.split()
+
+
+@pytest.mark.parametrize("call, error", [
+    (lambda i: i.delete_channel(2**32 + 3), ValueError), (lambda i: i.set_channel(5.99), TypeError),
+    (lambda i: i.set_channel(True), TypeError), (lambda i: i.set_channel(100), ValueError),
+    (lambda i: i.set_speed(-1), ValueError), (lambda i: i.calfile("7"), TypeError),
+    (lambda i: i.delete_channel(0), ValueError), (lambda i: i.measure_many(0), ValueError),
+    (lambda i: i.calibrate(0, [(1, 1, 1)] * 4, print), ValueError),
+    (lambda i: i.calibrate(1, [(1, 1, 1)] * 4, print, name="a,b"), ValueError),
+    (lambda i: i.calibrate(1, [(1, 1, 1)] * 4, print, when=datetime(1999, 1, 1)), ValueError),
+    (lambda i: ca410.Instrument(i.port, log_level=2**40), ValueError),
+    (lambda i: ca410.Instrument(b"bad\0port"), ValueError),
+    (lambda i: ca410.Instrument(3), TypeError)])
+def test_arguments_checked_before_anything_is_sent(sim, ins, call, error):
+    sim.control("clear-frames")
+    with pytest.raises(error):
+        call(ins)
+    assert sim.control("frames") == "ok 0"
+
+
+def test_reset_asks_for_init_and_text_is_escaped(sim_program):
+    with VirtualInstrument(sim_program, FAST + ["--serial", "S\x1b[2J1"]) as sim, \
+            ca410.Instrument(os.fsencode(sim.port)) as ins:
+        assert ins.info().serial == r"S\x1b[2J1"
+        ins.reset()
+        e = expect_error(Result.CA_E_NOT_READY, ins.measure, ca410.NotReadyError)
+        assert "reset put the display mode back; call init() first" in str(e)
+        ins.init()
+        assert ins.measure().Y == pytest.approx(100)
+
+
+def test_an_open_after_a_stale_answer_is_tried_again(sim, caplog):
+    sim.control(r"fault garbage-next OK00,P1,7,1,2,3\r")
+    with ca410.Instrument(sim.port) as ins:
+        assert ins.model == "CA-410"
+    warning, = [r.message for r in caplog.records if r.levelno == logging.WARNING]
+    assert warning.startswith(f"retrying the open of {sim.port}: no CA-410 answered")
 
 
 def test_a_missing_library_names_the_places_tried(tmp_path):
-    script = "import ca410\ntry: ca410.Instrument('x')\nexcept ca410.LibraryNotFound as e: print(e)"
+    script = ("import ca410\nassert not ca410._lib._cache  # the import loads no library\n"
+              "try: ca410.Instrument('x')\nexcept ca410.LibraryNotFound as e: print(e)")
     env = {"CA410_LIBRARY_DIR": str(tmp_path), "PATH": "/usr/bin:/bin",
            "PYTHONPATH": str(REPO / "bindings" / "python")}
     out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True,
@@ -182,6 +256,15 @@ def test_a_missing_library_names_the_places_tried(tmp_path):
     if not out:
         pytest.skip("SKIPPED: the system's loader finds an installed libca410")
     assert str(tmp_path / "libca410.so") in out and "system loader" in out
+
+
+def test_gamut_example_without_matplotlib_says_what_to_install():
+    example = REPO / "bindings" / "python" / "examples" / "gamut.py"
+    script = ("import runpy, sys; sys.modules['matplotlib'] = None; sys.argv = ['gamut.py']; "
+              f"runpy.run_path({str(example)!r}, run_name='__main__')")
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert (out.returncode, out.stdout, out.stderr.count("\n")) == (2, "", 1)
+    assert "needs matplotlib" in out.stderr and "python3-matplotlib" in out.stderr
 
 
 D65 = (95.047, 100.0, 108.883)

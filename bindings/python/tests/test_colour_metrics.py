@@ -94,6 +94,10 @@ def test_errors_keep_the_colour_codes():
         colour.delta_e_2000([PAIR[0]] * 2, [PAIR[1]] * 3)
     with pytest.raises(ValueError):
         colour.eotf(0.5, "Rec.709")
+    assert isinstance(e, ca410.ColourError) and e.code == ca410.ColourResult.CA_COLOUR_E_DOMAIN
+    for observer, error in [(2.0, TypeError), (True, TypeError), (5, ValueError)]:
+        with pytest.raises(error):
+            colour.spectral_locus(observer)
 
 
 NOT_NUMBERS = ["abc", ["1", "2", "3"], [("a", "b", "c")], b"xyz", [None, 1, 2]]
