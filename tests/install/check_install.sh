@@ -16,7 +16,7 @@ check_tree() {
     for f in include/ca410.h include/ca410_version.h include/ca410_colour.h \
              "$libdir/cmake/ca410/ca410Config.cmake" "$libdir/cmake/ca410/ca410ConfigVersion.cmake" \
              "$libdir/cmake/ca410/ca410Targets.cmake" share/doc/ca410/README.md \
-             share/doc/ca410/LICENSE share/doc/ca410/examples/ca410_open.c; do
+             share/doc/ca410/LICENSE share/doc/ca410/copyright share/doc/ca410/examples/ca410_open.c; do
         [ -f "$1/$f" ] || fail "not installed: $f"
     done
     for lib in ca410 ca410_colour; do
@@ -61,6 +61,8 @@ quiet "$cmake" -S "$src/tests/install/consumer" -B "$work/by-cmake" -G "$generat
     -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$cflags" -DCMAKE_PREFIX_PATH="$prefix" \
     ${toolchain:+-DCMAKE_TOOLCHAIN_FILE="$toolchain"} -DCMAKE_BUILD_TYPE=Release
 quiet "$cmake" --build "$work/by-cmake"
+grep -q '^set(ca410_LICENSE "MIT")$' "$prefix/$libdir/cmake/ca410/ca410Config.cmake" ||
+    fail "the CMake package does not carry the licence"
 grep -q "^ca410_DIR:PATH=$prefix/" "$work/by-cmake/CMakeCache.txt" ||
     fail "find_package found another ca410: $(grep ^ca410_DIR "$work/by-cmake/CMakeCache.txt")"
 export PKG_CONFIG_LIBDIR="$prefix/$libdir/pkgconfig"
