@@ -51,6 +51,10 @@ struct plan {
     std::optional<measurement_file> recorded;  // --resume with a file to go on with
 };
 
+std::string patches_text(std::size_t n) {
+    return std::to_string(n) + (n == 1 ? " patch" : " patches");
+}
+
 // A message of one or more lines; text from outside shown escaped.
 int refuse(const std::string &what) {
     std::string lines;
@@ -101,9 +105,9 @@ int load(const sequence_options &o, plan *p) {
 // What tells runs apart first: shown() cuts a resume's differences short.
 std::string default_descriptor(const sequence_options &o, const plan &p) {
     std::string d = std::to_string(o.repeat) + (o.repeat == 1 ? " reading" : " readings") +
-                    "/patch, settle " + std::to_string(o.settle()) + " ms, ";
+                    " a patch, settle " + std::to_string(o.settle()) + " ms, ";
     if (o.sim) d += o.display + " virtual display, ";
-    return d + p.header.patch_set + " (" + std::to_string(p.patches.size()) + " patches)";
+    return d + p.header.patch_set + " (" + patches_text(p.patches.size()) + ")";
 }
 
 int make_header(const sequence_options &o, plan *p) {
@@ -248,8 +252,8 @@ int finish(const sequence_options &o, measurement_writer &writer, std::size_t be
         std::fprintf(stderr, "ca410: %s\n", printable(e.what()).c_str());
         return exit_failed;
     }
-    const std::size_t total = writer.rows_written();
-    std::printf("%zu patches measured into %s", total, printable(o.out).c_str());
+    std::printf("%s measured into %s", patches_text(writer.rows_written()).c_str(),
+                printable(o.out).c_str());
     if (before > 0) std::printf(" (%zu of them by an earlier run)", before);
     std::printf("\n");
     return exit_ok;
@@ -272,9 +276,9 @@ int run_plan(const global_options &g, const sequence_options &o, plan &p) {
     }
     if (r.status == exit_ok) return finish(o, *writer, before);
     std::fprintf(stderr,
-                 "ca410: %s keeps the %zu patches measured; the same command with --resume goes "
-                 "on from there\n",
-                 printable(o.out).c_str(), writer->rows_written());
+                 "ca410: %s keeps the %s measured; the same command with --resume goes on from "
+                 "there\n",
+                 printable(o.out).c_str(), patches_text(writer->rows_written()).c_str());
     return r.status;
 }
 
@@ -282,8 +286,8 @@ int cmd_sequence(const global_options &g, const sequence_options &o) {
     plan p;
     if (int st = make_plan(o, &p)) return st;
     if (p.recorded && p.recorded->complete) {
-        std::printf("%s is complete: all %zu patches measured; nothing to do\n",
-                    printable(o.out).c_str(), p.recorded->readings.size());
+        std::printf("%s is complete (%s measured): nothing to do\n", printable(o.out).c_str(),
+                    patches_text(p.recorded->readings.size()).c_str());
         return exit_ok;
     }
     return run_plan(g, o, p);
