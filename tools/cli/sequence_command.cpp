@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 
 #include "ca410_host.h"
 #include "commands.h"
@@ -96,7 +97,15 @@ int choose_format(const sequence_options &o, plan *p) {
 int load(const sequence_options &o, plan *p) {
     try {
         p->patches = load_patches(o.patches, o.bits);
-    } catch (const std::exception &e) {  // file_error, or an unknown set's invalid_argument
+    } catch (const file_error &e) {
+        std::error_code ec;
+        const bool missing =
+            e.problem == file_problem::io && !std::filesystem::exists(o.patches, ec);
+        return refuse(std::string("patches refused: ") + e.what() +
+                      (missing ? "; nor is it a built-in set (grey[:N], primaries, checker, "
+                                 "full[:N])"
+                               : ""));
+    } catch (const std::invalid_argument &e) {  // a built-in set's name or step count
         return refuse(std::string("patches refused: ") + e.what());
     }
     return exit_ok;
