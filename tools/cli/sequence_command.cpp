@@ -216,17 +216,17 @@ std::unique_ptr<measurement_writer> open_writer(const sequence_options &o, const
     }
 }
 
-// "[########------------]  37/100 patches, 12 s left" on standard error,
-// redrawn after each patch, only when it is a terminal.
+// "[########------------] 37/100 patches, 12 s left" on standard error,
+// only when it is a terminal. The cursor waits at the start of the line, so
+// that a failure's message covers the bar; a show command's output gets the
+// line cleared.
 class progress_bar {
   public:
     progress_bar(std::size_t done, std::size_t total)
         : on_(isatty(STDERR_FILENO) != 0), first_(done), total_(total) {
         draw(done);
     }
-    ~progress_bar() {
-        if (on_) std::fputs("\r\x1b[K", stderr);
-    }
+    ~progress_bar() { clear(); }
     progress_bar(const progress_bar &) = delete;
     progress_bar &operator=(const progress_bar &) = delete;
 
@@ -235,9 +235,12 @@ class progress_bar {
         constexpr std::size_t width = 20;
         const std::size_t filled = total_ ? width * done / total_ : width;
         std::string bar = "[" + std::string(filled, '#') + std::string(width - filled, '-') + "]";
-        std::fprintf(stderr, "\r%s %zu/%zu patches%s\x1b[K", bar.c_str(), done, total_,
+        std::fprintf(stderr, "\r%s %zu/%zu patches%s\x1b[K\r", bar.c_str(), done, total_,
                      time_left(done).c_str());
         std::fflush(stderr);
+    }
+    void clear() const {
+        if (on_) std::fputs("\r\x1b[K", stderr);
     }
 
   private:
@@ -280,7 +283,13 @@ int run_plan(const global_options &g, const sequence_options &o, plan &p) {
     sequence_result r;
     {
         progress_bar bar(before, p.patches.size());
-        r = measure_patches(s.instrument(), rest, s.show, {o.settle(), o.repeat}, writer.get(),
+        const show_patch show = [&](const patch &shown) {
+            bar.clear();
+            const int st = s.show(shown);
+            bar.draw(writer->rows_written());
+            return st;
+        };
+        r = measure_patches(s.instrument(), rest, show, {o.settle(), o.repeat}, writer.get(),
                             [&](const patch_reading &) { bar.draw(writer->rows_written()); });
     }
     if (r.status == exit_ok) return finish(o, *writer, before);
