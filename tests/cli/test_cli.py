@@ -362,10 +362,11 @@ class Sequence(SimTest):
         for stop, rows, extra, code in ((signal.SIGINT, 3, [], 130),
                                         (signal.SIGKILL, 10, ["--resume"], -9)):
             with subprocess.Popen([CA410, *args, "--out", cut, *extra], env=env, text=True,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE) as p:
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                  start_new_session=True) as p:
                 while not os.path.exists(cut) or len(self.rows(cut)) < rows:
                     time.sleep(0.02)
-                p.send_signal(stop)
+                os.killpg(p.pid, stop)  # as a terminal's Ctrl-C: the show command's too
                 _, err = p.communicate(timeout=30)
             self.assertEqual(p.returncode, code)
             self.assertLess(len(self.rows(cut)), 24)

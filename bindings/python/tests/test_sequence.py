@@ -1,7 +1,6 @@
 """Instrument.sequence against the virtual instrument (CA410_SIM, CA410_LIBRARY_DIR),
 and the file `ca410 sequence` writes (CA410_CLI) read by the package."""
 
-import os
 import subprocess
 import sys
 from pathlib import Path
@@ -12,10 +11,23 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # this checkout's 
 
 import ca410  # noqa: E402
 from ca410 import cgats, patches  # noqa: E402
-from test_ca410 import ins, program, sim, sim_program  # noqa: E402,F401
+from ca410.sim import VirtualInstrument  # noqa: E402
+from test_ca410 import FAST, program  # noqa: E402
 
 pandas = pytest.importorskip("pandas", reason="SKIPPED: pandas (python3-pandas) is not installed")
 COLUMNS = ["id", "name", "R", "G", "B", "X", "Y", "Z", "sd_X", "sd_Y", "sd_Z", "n"]
+
+
+@pytest.fixture
+def sim():
+    with VirtualInstrument(program("CA410_SIM", "ca410-sim program"), FAST) as s:
+        yield s
+
+
+@pytest.fixture
+def ins(sim):
+    with ca410.Instrument(sim.port) as i:
+        yield i  # not initialised: sequence() does it
 
 
 def test_grey_ramp_into_a_data_frame_and_a_file(ins, sim, tmp_path, monkeypatch):
