@@ -33,11 +33,12 @@ static int check(cmsHANDLE it8, const char *expectation) {
     char *field = strchr(key, '/');
     if (field) *field++ = '\0';
     if (expectation[length] == '=')
-        expect_text(expectation, field ? cmsIT8GetData(it8, key, field)
-                                       : cmsIT8GetProperty(it8, key), want);
+        expect_text(expectation,
+                    field ? cmsIT8GetData(it8, key, field) : cmsIT8GetProperty(it8, key), want);
     else
-        expect_number(expectation, field ? cmsIT8GetDataDbl(it8, key, field)
-                                         : cmsIT8GetPropertyDbl(it8, key), atof(want));
+        expect_number(expectation,
+                      field ? cmsIT8GetDataDbl(it8, key, field) : cmsIT8GetPropertyDbl(it8, key),
+                      atof(want));
     return 1;
 }
 

@@ -15,11 +15,6 @@ namespace cli {
 
 namespace {
 
-std::string patch_label(const patch &p, std::size_t number, std::size_t count) {
-    return "patch " + printable(p.id) + " (" + std::to_string(number) + " of " +
-           std::to_string(count) + ")";
-}
-
 // A patch's readings, or the exit status that cut them short.
 int read_patch(const session &s, const std::string &label, int repeat,
                std::vector<std::array<double, 3>> *readings) {
@@ -33,6 +28,14 @@ int read_patch(const session &s, const std::string &label, int repeat,
         readings->push_back(xyz);
     }
     return exit_ok;
+}
+
+// Shows a patch, lets it settle and takes its readings.
+int take_patch(const session &s, const patch &p, const show_patch &show,
+               const sequence_timing &timing, std::vector<std::array<double, 3>> *readings) {
+    if (int st = show(p)) return st;
+    if (!sleep_interruptible(timing.settle_ms)) return s.stop_point();
+    return read_patch(s, "patch " + printable(p.id), std::max(1, timing.repeat), readings);
 }
 
 int write_patch(measurement_writer *writer, const patch_reading &r) {
@@ -75,16 +78,8 @@ sequence_result measure_patches(const session &instrument, const patch_list &pat
                                 measurement_writer *writer, const patch_finished &finished) {
     sequence_result out;
     std::vector<std::array<double, 3>> readings;
-    for (std::size_t i = 0; i < patches.size() && out.status == exit_ok; ++i) {
-        const patch &p = patches[i];
-        out.status = show(p);
-        if (out.status != exit_ok) break;
-        if (!sleep_interruptible(timing.settle_ms)) {
-            out.status = instrument.stop_point();
-            break;
-        }
-        const std::string label = patch_label(p, i + 1, patches.size());
-        out.status = read_patch(instrument, label, std::max(1, timing.repeat), &readings);
+    for (const patch &p : patches) {
+        out.status = take_patch(instrument, p, show, timing, &readings);
         if (out.status != exit_ok) break;
         const patch_reading r = summarise(p, readings);
         out.status = write_patch(writer, r);
@@ -93,6 +88,7 @@ sequence_result measure_patches(const session &instrument, const patch_list &pat
         if (finished) finished(r);
         // Ctrl-C during the last reading: the patch is kept, then it stops.
         out.status = instrument.stop_point();
+        if (out.status != exit_ok) break;
     }
     return out;
 }
