@@ -168,6 +168,9 @@ TEST(ColourRamp, GammaOfASyntheticRampAndContrast) {
     EXPECT_DOUBLE_EQ(ratio, 500.0);
     ASSERT_EQ(ca410ColourContrastRatio(100, 0, &ratio), CA_COLOUR_OK);
     EXPECT_EQ(ratio, HUGE_VAL);
+    // No levels: no black and white to judge by, but no wrong argument either.
+    EXPECT_EQ(ca410ColourPointGamma(level.data(), y.data(), 0, points.data()), CA_COLOUR_E_DOMAIN);
+    EXPECT_EQ(ca410ColourPointGamma(level.data(), y.data(), -1, points.data()), CA_COLOUR_E_ARGS);
     const v3 before = points;
     y[20] = 0.1;  // white below black
     EXPECT_EQ(ca410ColourFitGamma(level.data(), y.data(), 21, &ratio), CA_COLOUR_E_DOMAIN);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdarg>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -131,6 +132,14 @@ std::string reference(const char *format, double v) {
     return out;
 }
 
+// snprintf_c without the compiler's check of the format.
+void unchecked(char *out, size_t size, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf_c(out, size, format, args);
+    va_end(args);
+}
+
 TEST(number_text, ReadsAsTheCLibraryDoesInTheCLocale) {
     int differ = 0;
     for (const std::string &s : inputs()) {
@@ -158,6 +167,9 @@ TEST(number_text, FormatsAsTheCLibraryDoesInTheCLocale) {
     // glibc drops the zeros that '#' keeps when rounding adds a digit; C keeps them.
     snprintf_c(out, sizeof out, "%#g %#.3g %#g", 150.963, -1.3, 999999.5);
     EXPECT_STREQ(out, "150.963 -1.30 1.00000e+06");
+    // Not a conversion: shown as written.
+    unchecked(out, sizeof out, "%y|%5k|");
+    EXPECT_STREQ(out, "%y|%k|");
     // The length a cut text would have had, and the cut text terminated.
     EXPECT_EQ(snprintf_c(out, 5, "%9f", 95.05), 9);
     EXPECT_STREQ(out, "95.0");

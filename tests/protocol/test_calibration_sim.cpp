@@ -159,6 +159,9 @@ TEST_F(calibration, OneChannelReadChecksPositionsChannelAndMode) {
     EXPECT_EQ(frames(), strings{"TDR,0,1,7"});
     log_capture log(6);
     EXPECT_EQ(ca410_ch_info(dev, 9, 0), CA_OK);
+    ca410_calfile_info info{};
+    EXPECT_EQ(ca410_get_calfile(dev, 9, 1, &info), CA_E_ARGS);
+    EXPECT_EQ(log.errors().back(), "[ca410_get_calfile]: invalid disp_mode = [1], need 0/7\n");
     EXPECT_TRUE(log.has_debug("[ca410_ch_info]: [9]\n"));
     EXPECT_TRUE(
         log.has_debug("[ca410_ch_info]:  target red   [0.000000] [0.000000] [0.000000] -- "

@@ -228,11 +228,21 @@ TEST(protocol_codes, WarningsLogTheirBits) {
         {"OK07", 7, {head + "07], ", user, shift + ",", shift, "\n"}},
         {"OK10", 10, {head + "10], ", shift + ",", "\n"}},  // bits above 4 go unnamed
         {"OK08", 0, {}},                                    // octal: 08 reads as 0
+        {"OK00", 0, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.status);
         log_capture log;
         EXPECT_EQ(wcode(c.status), c.value);
+        EXPECT_EQ(log.errors(), c.lines);
+        // An answer logs its warnings as it is taken.
+        log.clear();
+        const std::string answer = std::string(c.status) + ",X";
+        char data[8];
+        int32_t len = 0;
+        EXPECT_EQ(ca_take_answer(answer.c_str(), static_cast<int32_t>(answer.size()), data,
+                                 sizeof data, &len),
+                  CA_OK);
         EXPECT_EQ(log.errors(), c.lines);
     }
 }

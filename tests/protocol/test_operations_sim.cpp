@@ -3,6 +3,8 @@
 // handle's fields left behind.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -14,6 +16,12 @@
 #include "support/log_capture.h"
 
 namespace {
+
+std::string to_hex(int32_t code) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%x", static_cast<unsigned>(code));
+    return buf;
+}
 
 using strings = std::vector<std::string>;
 using operations = sim_device_test;
@@ -119,8 +127,9 @@ TEST_F(operations, IdentityFieldsAreCutAndReplacedWhole) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.answer);
         sim->set_identity_answer(c.answer);
-        log_capture log(0);
+        log_capture log(7);
         EXPECT_EQ(ca410_get_firmware_info(dev), c.result);
+        EXPECT_TRUE(log.has_debug("[ca410_get_firmware_info]: response [0]:[CA-410]\n"));
         EXPECT_EQ(frames(), strings{"IDO,0,1"});
         EXPECT_STREQ(dev->name, c.name);
         EXPECT_STREQ(dev->vn, c.vn);
@@ -278,6 +287,7 @@ TEST_F(operations, ExportedSettingsRangesAndReset) {
     EXPECT_EQ(ca410_set_range(dev, 1, 0, 5), CA_E_ARGS);
     EXPECT_EQ(ca410_set_range(dev, 0, 0, 0), CA_E_ARGS);
     EXPECT_EQ(ca410_set_range(dev, 0, 2, 1), CA_E_ARGS);
+    EXPECT_EQ(log.errors().back(), "[ca410_set_range]: invalid mode=[2], need [0:1]\n");
     EXPECT_EQ(ca410_get_range(dev, 2), CA_E_ARGS);
     EXPECT_TRUE(frames().empty());
 
@@ -290,6 +300,13 @@ TEST_F(operations, ExportedSettingsRangesAndReset) {
     EXPECT_EQ(std::make_tuple(dev->color_range_mode, dev->color_range, dev->flicker_range),
               std::make_tuple(1, 6, 4));
 
+    sim->fault_error_next(10);
+    EXPECT_EQ(ca410_set_range(dev, 0, 1, 6), CA_E_INVALID_COMMAND);
+    EXPECT_EQ(log.errors().back(), "[ca410_set_range]: RGR cmd err,0x13\n");
+    sim->fault_error_next(10);
+    EXPECT_EQ(ca410SetMeasureSpeed(dev, 1), CA_E_INVALID_COMMAND);
+    EXPECT_EQ(log.errors().back(), "[ca410SetMeasureSpeed]: ca410_set_istate err, 0x13\n");
+    frames();
     sim->fault_answer_for_frame("RGR,0,0", "OK00,1");
     EXPECT_EQ(ca410_get_range(dev, 0), CA_E_RECEIVE);
     EXPECT_EQ(dev->color_range_mode, 1);
@@ -358,6 +375,10 @@ TEST_F(operations, MeasureRefusalsAnswersAndTheOverRangeRetry) {
             EXPECT_EQ(xyz[0], c.inner != CA_OK ? -1 : c.frames == 2 ? 10.0 : 1.5);
             if (c.message && !exported) {
                 EXPECT_EQ(log.errors().back(), c.message);
+            }
+            if (exported && c.outer != CA_OK) {
+                EXPECT_EQ(log.errors().back(),
+                          "[ca410MeasureXYZ]: ca410_measure err, 0x" + to_hex(c.inner) + "\n");
             }
         }
     }

@@ -227,14 +227,20 @@ TEST_F(PosixBackend, ReadAndWriteTimeoutsAndPurge) {
     EXPECT_EQ(read(64), "0123456789");
     peer.join();
     set_timeouts(20, 50);
-    uint32_t got = 0;
+    uint32_t got = 99;
+    char none[1];
+    EXPECT_TRUE(ops_->read(handle_, none, 0, &got));  // nothing asked, nothing told
+    EXPECT_EQ(got, 0u);
     EXPECT_FALSE(ops_->read(handle_, nullptr, 1, &got));
     EXPECT_EQ(ops_->last_error(), uint32_t{EINVAL});
     // Written raw; a write stops at its time-out with a partial count.
     set_timeouts(0, 200);
     uint32_t written = 0;
     ASSERT_TRUE(ops_->write(handle_, "x\r\n", 3, &written));
-    EXPECT_EQ(pty_.receive(written, 1000), "x\r\n");  // raw: no CR/LF translation
+    EXPECT_EQ(pty_.receive(written, 1000), "x\r\n");      // raw: no CR/LF translation
+    ASSERT_TRUE(ops_->write(handle_, "y", 1, &written));  // one byte is a whole write too
+    EXPECT_EQ(written, 1u);
+    EXPECT_EQ(pty_.receive(1, 1000), "y");
     EXPECT_TRUE(ops_->write(handle_, nullptr, 0, &written));
     EXPECT_EQ(written, 0u);
     // Far more than a pty holds while nobody reads the other end.
