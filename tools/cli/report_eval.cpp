@@ -224,6 +224,7 @@ class evaluator {
             e_.target_white = target_->white();
             grey_levels();
             coloured_patches();
+            e_.patches_used = recognised();
         }
         white_checks();
         grey_checks();
@@ -234,6 +235,19 @@ class evaluator {
     }
 
   private:
+    // The readings that are a patch of the report (the first of each drive triple).
+    std::size_t recognised() const {
+        const patch_list checker = builtin_patches("checker");
+        return static_cast<std::size_t>(
+            std::count_if(readings_.begin(), readings_.end(), [&](const patch_reading &r) {
+                const bool known =
+                    (r.rgb[0] == r.rgb[1] && r.rgb[1] == r.rgb[2]) || primary_rank(r.rgb) ||
+                    std::any_of(checker.begin(), checker.end(),
+                                [&](const patch &p) { return find_drive({r}, p.rgb); });
+                return known && find_drive(readings_, r.rgb) == &r;
+            }));
+    }
+
     void white_checks() {
         const std::optional<triple> &w = e_.white;
         const triple &tw = e_.target_white;
@@ -284,7 +298,6 @@ class evaluator {
             g.xyz = r.xyz;
             g.target_luminance = target_->xyz({g.level, g.level, g.level})[1];
             e_.grey.push_back(g);
-            ++e_.patches_used;
         }
         std::sort(e_.grey.begin(), e_.grey.end(),
                   [](const grey_level &a, const grey_level &b) { return a.level < b.level; });
@@ -352,7 +365,6 @@ class evaluator {
         c.delta_e =
             make_(id, figure, quantity::delta_e, delta_e_2000(c.target_xyz, c.xyz, e_.target_white),
                   std::nullopt, tolerance);
-        ++e_.patches_used;
         return c;
     }
 

@@ -68,6 +68,12 @@ const std::array<const char *, 8> profile_keys = {
 // The keys a built-in profile must give: it has no base to take them from.
 const std::array<const char *, 4> complete_keys = {"description", "gamut", "white", "tone_curve"};
 
+// A key from a file, its control characters escaped, for a message.
+std::string unquoted(const std::string &key) {
+    const std::string quoted = shown(key);
+    return quoted.size() >= 2 ? quoted.substr(1, quoted.size() - 2) : quoted;
+}
+
 class reader {
   public:
     explicit reader(std::string source) : source_(std::move(source)) {}
@@ -117,7 +123,7 @@ class reader {
             const auto kind =
                 std::find_if(tolerance_kinds.begin(), tolerance_kinds.end(),
                              [&](const tolerance_kind &k) { return item.key() == k.key; });
-            const std::string key = "tolerances." + item.key();
+            const std::string key = "tolerances." + unquoted(item.key());
             if (kind == tolerance_kinds.end()) fail(key, "is not a tolerance");
             auto &slot = p.tolerances[static_cast<std::size_t>(kind - tolerance_kinds.begin())];
             if (item.value().is_null())
@@ -136,7 +142,7 @@ class reader {
         for (const auto &item : doc.items()) {
             if (std::find(profile_keys.begin(), profile_keys.end(), item.key()) ==
                 profile_keys.end())
-                fail(shown(item.key()), "is not a profile key");
+                fail(unquoted(item.key()), "is not a profile key");
         }
         if (complete) {
             for (const char *key : complete_keys) {
