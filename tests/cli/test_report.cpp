@@ -125,7 +125,7 @@ TEST(Report, ProfilesRefusedWithKeyAndReason) {
         {R"({"gamma": 0})", "gamma", "must be from 0.1 to 10, not 0"},
         {R"({"tone_curve": "hlg"})", "tone_curve", "must be one of srgb, gamma, bt1886, pq"},
         {R"({"tolerances": {"white_delta_e": -1}})", "tolerances.white_delta_e",
-         "must be from 0 to"},
+         "must be 0 or more, not -1"},
         {R"({"tolerances": {"delta_e": 1}})", "tolerances.delta_e", "is not a tolerance"},
         {R"({"tolerances": []})", "tolerances", "must be an object"},
     };

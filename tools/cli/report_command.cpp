@@ -53,7 +53,10 @@ void print_summary(std::FILE *out, const evaluation &e, const char *indent) {
 bool write_reports(const evaluation &e, const report_source &source, const std::string &html,
                    const std::string &json, std::string *error) {
     if (!html.empty() && !write_text_file(html, report_html(e, source), error)) return false;
-    return json.empty() || write_text_file(json, report_json(e, source).dump(2) + "\n", error);
+    // Text from the file that is not UTF-8 is replaced, not refused.
+    const auto text = report_json(e, source).dump(2, ' ', false,
+                                                  nlohmann::ordered_json::error_handler_t::replace);
+    return json.empty() || write_text_file(json, text + "\n", error);
 }
 
 }  // namespace report

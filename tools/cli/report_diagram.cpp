@@ -20,7 +20,7 @@ struct plane_frame {
 };
 constexpr std::array<plane_frame, 2> frames = {{
     {plane::xy, "xy", -0.1, 0.8, -0.05, 0.9, 560.0, "x", "y", "CIE 1931 xy"},
-    {plane::uv, "uv", -0.1, 0.65, -0.05, 0.6, 700.0, "u′", "v′", "CIE 1976 u′v′"},
+    {plane::uv, "uv", -0.1, 0.65, -0.05, 0.65, 700.0, "u′", "v′", "CIE 1976 u′v′"},
 }};
 constexpr double left = 62.0, top = 40.0, right = 24.0, axis_band = 52.0, legend_row = 22.0;
 
@@ -174,7 +174,7 @@ class drawing {
         // Grid lines every 0.1 from 0 (the frame reaches a little below 0,
         // where the wavelength labels need room).
         for (int k = 0; k / 10.0 <= f_.x_max + 1e-9; ++k) {
-            const double x = at({k / 10.0, 0.0})[0];
+            const double x = left + (k / 10.0 - f_.x_min) * f_.scale;
             s_.line({x, top}, {x, plot_bottom()}, "stroke=\"#000\" stroke-opacity=\"0.13\"");
             s_.text({x, plot_bottom() + 17}, fixed(k / 10.0, 1),
                     "text-anchor=\"middle\" fill=\"#333\"");

@@ -91,8 +91,10 @@ class reader {
         if (!v.is_number()) fail(key, "must be a number, not " + std::string(v.type_name()));
         const double d = v.get<double>();
         if (!std::isfinite(d) || d < low || d > high)
-            fail(key, "must be from " + number_text(low) + " to " + number_text(high) + ", not " +
-                          number_text(d));
+            fail(key, (std::isinf(high)
+                           ? "must be " + number_text(low) + " or more"
+                           : "must be from " + number_text(low) + " to " + number_text(high)) +
+                          ", not " + number_text(d));
         return d;
     }
 
@@ -129,7 +131,7 @@ class reader {
             if (item.value().is_null())
                 slot.reset();
             else
-                slot = number(item.value(), key, 0.0, 1e9);
+                slot = number(item.value(), key, 0.0, HUGE_VAL);
         }
         if (!complete) return;
         for (const tolerance_kind &k : tolerance_kinds) {

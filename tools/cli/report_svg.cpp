@@ -133,7 +133,8 @@ void plot_frame::level_line(double y, std::string_view label, std::string_view a
     s_.line(at(x_.low, y), at(x_.high, y), attributes);
     const point end = at(x_.high, y);
     s_.text({end[0] - 4, end[1] - 5}, label,
-            "class=\"level-label\" text-anchor=\"end\" font-size=\"12\" fill=\"#222\"");
+            "class=\"level-label\" text-anchor=\"end\" font-size=\"12\" fill=\"#222\" "
+            "stroke=\"white\" stroke-width=\"3\" paint-order=\"stroke\"");
 }
 
 axis nice_axis(double low, double high, std::string title, int target_ticks) {

@@ -109,8 +109,9 @@ class _Reader:
         if isinstance(v, bool) or not isinstance(v, (int, float)):
             self.fail(key, f"must be a number, not {_type_name(v)}")
         if not (math.isfinite(v) and low <= v <= high):
-            self.fail(key, f"must be from {_number_text(low)} to {_number_text(high)}, "
-                           f"not {_number_text(v)}")
+            bounds = (f"{_number_text(low)} or more" if math.isinf(high)
+                      else f"from {_number_text(low)} to {_number_text(high)}")
+            self.fail(key, f"must be {bounds}, not {_number_text(v)}")
         return float(v)
 
     def choice(self, v: Any, key: str, choices: Sequence[str]) -> str:
@@ -166,7 +167,7 @@ class _Reader:
             if key not in TOLERANCES:
                 self.fail(f"tolerances.{key}", "is not a tolerance")
             p["tolerances"][key] = (None if value is None
-                                    else self.number(value, f"tolerances.{key}", 0.0, 1e9))
+                                    else self.number(value, f"tolerances.{key}", 0.0, math.inf))
         for key in TOLERANCES if complete else ():
             if key not in v:
                 self.fail(f"tolerances.{key}", "is missing")

@@ -170,7 +170,8 @@ def test_wavelength_labels_lie_outside_the_locus(runs):
 PROFILES = [
     ('{"gamut": "adobe"}', "gamut", "must be one of srgb, dci-p3-d65, bt2020"),
     ('{"base": "p3"}', "base", "must be one of bt1886, dci-p3-d65, hdr10, srgb"),
-    ('{"tolerances": {"white_delta_e": -1}}', "tolerances.white_delta_e", "must be from 0 to"),
+    ('{"tolerances": {"white_delta_e": -1}}', "tolerances.white_delta_e",
+     "must be 0 or more, not -1"),
     ('{"tolerances": {"delta_e": 1}}', "tolerances.delta_e", "is not a tolerance"),
     ('{"white": [0.7, 0.5]}', "white", "x + y must be below 1"),
     ('{"colour": 1}', "colour", "is not a profile key"),
