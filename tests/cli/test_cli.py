@@ -114,7 +114,8 @@ class Usage(Case):
     def test_demo_end_to_end(self):
         # The demo checks each of its steps against the simulator itself.
         p = run("demo")
-        self.expect(p, 0, out=[r"all \d+ steps did what they should", r"\d+  gamut report +ok "])
+        self.expect(p, 0, out=[r"all \d+ steps did what they should", r"\d+  gamut report +ok ",
+                               r"\d+  display report +ok .*PASS against srgb"])
         self.assertNotRegex(p.stdout, r"FAILED|WRONG")
 
 
