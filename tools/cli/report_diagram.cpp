@@ -31,6 +31,11 @@ constexpr double label_font = 12.0, tick_length = 7.0, label_gap = 4.0;
 // The fan that fills the locus starts at D65, which lies inside it.
 constexpr std::array<double, 2> fill_centre = {0.3127, 0.3290};
 
+std::string reference_line(const reference_style &r) {
+    return std::string("stroke=\"") + r.stroke + "\" stroke-width=\"1.6\" stroke-dasharray=\"" +
+           r.dash + "\"";
+}
+
 const plane_frame &frame_of(plane p) {
     return p == plane::xy ? frames[0] : frames[1];
 }
@@ -89,9 +94,11 @@ class drawing {
                            "\" stroke-width=\"2.2\" stroke-linejoin=\"round\"");
         for (std::size_t i = 0; i < d_.references.size(); ++i) {
             const reference_style &r = reference_styles[i % reference_styles.size()];
-            s_.polygon(corners(d_.references[i].xy),
-                       "class=\"reference\" fill=\"none\" stroke=\"" + std::string(r.stroke) +
-                           "\" stroke-width=\"1.6\" stroke-dasharray=\"" + r.dash + "\"");
+            const std::vector<point> c = corners(d_.references[i].xy);
+            if (r.backing)
+                s_.polygon(c, std::string("fill=\"none\" stroke=\"") + r.backing +
+                                  "\" stroke-width=\"2.6\" stroke-linejoin=\"round\"");
+            s_.polygon(c, "class=\"reference\" fill=\"none\" " + reference_line(r));
         }
         points();
         whites();
@@ -280,11 +287,10 @@ class drawing {
         }
         for (std::size_t i = 0; i < d_.references.size(); ++i) {
             const reference_style &r = reference_styles[i % reference_styles.size()];
-            s_.line({x, y}, {x + 30, y},
-                    "stroke=\"" + std::string(r.stroke) +
-                        "\" stroke-width=\"1.6\" "
-                        "stroke-dasharray=\"" +
-                        r.dash + "\"");
+            if (r.backing)
+                s_.line({x, y}, {x + 30, y},
+                        std::string("stroke=\"") + r.backing + "\" stroke-width=\"2.6\"");
+            s_.line({x, y}, {x + 30, y}, reference_line(r));
             label(d_.references[i].label + " (dashed, drawn over the measured gamut)");
         }
         for (const diagram_white &w : d_.whites) {

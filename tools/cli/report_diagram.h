@@ -18,12 +18,15 @@ enum class plane { xy, uv };
 
 // Colours and dashes, the same in ca410.plot.
 constexpr const char *measured_stroke = "#000000";
+// The first reference is white dashes on a dark line: over the measured
+// gamut's black it still shows, and beside it on any colour of the locus.
 struct reference_style {
     const char *stroke;
     const char *dash;
+    const char *backing;  // a solid line under the dashes, or none
 };
 constexpr std::array<reference_style, 3> reference_styles = {
-    {{"#4d4d4d", "7,4"}, {"#7b3294", "2,3"}, {"#1a7837", "9,3,2,3"}}};
+    {{"#ffffff", "7,4", "#333333"}, {"#7b3294", "2,3", nullptr}, {"#1a7837", "9,3,2,3", nullptr}}};
 
 struct diagram_gamut {
     std::string label;

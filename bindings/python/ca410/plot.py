@@ -19,6 +19,7 @@ import os
 from pathlib import Path
 from typing import Any, Dict, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
 
+from matplotlib import patheffects
 from matplotlib.axes import Axes
 from matplotlib.backends.backend_agg import FigureCanvasAgg
 from matplotlib.figure import Figure
@@ -32,8 +33,10 @@ __all__ = ["chromaticity_diagram", "plot_gamut", "plot_points", "plot_white", "s
 
 # The same as the tool's diagrams (tools/cli/report_diagram.h).
 MEASURED_COLOUR = "#000000"
-REFERENCE_STYLES = (("#4d4d4d", (0, (7, 4))), ("#7b3294", (0, (2, 3))),
-                    ("#1a7837", (0, (9, 3, 2, 3))))
+# The first reference: white dashes on a dark line, visible over the measured
+# gamut's black and beside it on any colour of the locus.
+REFERENCE_STYLES = (("#ffffff", (0, (7, 4)), "#333333"), ("#7b3294", (0, (2, 3)), None),
+                    ("#1a7837", (0, (9, 3, 2, 3)), None))
 _LABELLED_NM = (460, 480, 490, 500, 510, 520, 540, 560, 580, 600, 620, 700)
 _FILL_CENTRE = (0.3127, 0.3290)
 _PLANES = {"xy": ((-0.1, 0.8), (-0.05, 0.9), "x", "y", "CIE 1931 xy"),
@@ -197,9 +200,11 @@ def plot_gamut(
     if reference is None:
         style = {"color": MEASURED_COLOUR, "linewidth": 2.0, "zorder": _MEASURED_Z, **style}
     else:
-        stroke, dash = REFERENCE_STYLES[reference % len(REFERENCE_STYLES)]
+        stroke, dash, backing = REFERENCE_STYLES[reference % len(REFERENCE_STYLES)]
         style = {"color": stroke, "linestyle": dash, "linewidth": 1.5, "zorder": _REFERENCE_Z,
                  **style}
+        if backing:
+            style["path_effects"] = [patheffects.withStroke(linewidth=2.6, foreground=backing)]
     xs = [c[0] for c in corners]
     ys = [c[1] for c in corners]
     ax.plot(xs + xs[:1], ys + ys[:1], label=label, **style)

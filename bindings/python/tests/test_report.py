@@ -213,8 +213,8 @@ def test_plots_draw_into_the_given_axes_in_the_tools_colours(runs):
     from ca410 import plot
     header = (REPO / "tools" / "cli" / "report_diagram.h").read_text(encoding="utf-8")
     assert f'measured_stroke = "{plot.MEASURED_COLOUR}"' in header
-    for stroke, _ in plot.REFERENCE_STYLES:
-        assert f'"{stroke}"' in header
+    styles = re.findall(r'\{"(#\w+)", "[\d,]+", (?:"(#\w+)"|nullptr)\}', header)
+    assert [(s, b or None) for s, b in styles] == [(s, b) for s, _, b in plot.REFERENCE_STYLES]
     result = report.evaluate(cgats.read(runs["imperfect"] / "run.ti3"))
     axes = Figure().subplots(3, 3).flat
     drawn = [plot.report_diagram(result, next(axes)), plot.report_diagram(result, next(axes), "uv"),
