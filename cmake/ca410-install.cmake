@@ -61,6 +61,12 @@ endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
         FILES_MATCHING PATTERN "*.c" PATTERN "*.h")
 
+# The licence is stated once, in LICENSE; its first line names it ("MIT
+# License") for the CMake package and the Debian package's copyright file.
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE ca410_license_line LIMIT_COUNT 1)
+string(REGEX REPLACE " License$" "" ca410_license "${ca410_license_line}")
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+
 # CMake package: relocatable, so a tree installed with --prefix or DESTDIR
 # anywhere is found through CMAKE_PREFIX_PATH.
 set(ca410_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/ca410)

@@ -138,7 +138,7 @@ namespace {
 
 constexpr int kMaxField = 255;
 
-// One conversion specification, with '*' resolved.
+// One conversion directive, with '*' resolved.
 struct conversion {
     bool left = false, plus = false, space = false, alternate = false, zero = false;
     int width = 0;
@@ -179,7 +179,7 @@ class emitter {
     size_t count_ = 0;
 };
 
-// Reads flags, width, precision and length of the specification at `p`
+// Reads flags, width, precision and length of the directive at `p`
 // (just after the '%'); returns the character after it.
 const char *read_conversion(const char *p, conversion *c, va_list *args) {
     for (;; ++p) {
@@ -228,8 +228,8 @@ const char *read_conversion(const char *p, conversion *c, va_list *args) {
     return *p ? p + 1 : p;
 }
 
-// The specification as text for snprintf, '*' resolved.
-void spec_text(const conversion &c, char *out, size_t size) {
+// The directive as text for snprintf, '*' resolved.
+void directive_text(const conversion &c, char *out, size_t size) {
     char flags[6] = {};
     size_t n = 0;
     if (c.left) flags[n++] = '-';
@@ -247,30 +247,31 @@ void spec_text(const conversion &c, char *out, size_t size) {
 // Integers, pointers and wide characters: the C library's own conversion,
 // which no locale changes.
 void put_delegated(emitter &out, const conversion &c, va_list *args) {
-    char spec[32];
-    spec_text(c, spec, sizeof spec);
+    char directive[32];
+    directive_text(c, directive, sizeof directive);
     char text[2 * kMaxField + 64];
     int n = 0;
     const bool is_signed = c.kind == 'd' || c.kind == 'i';
     const std::string_view len(c.length);
     if (c.kind == 'p') {
-        n = std::snprintf(text, sizeof text, spec, va_arg(*args, void *));
+        n = std::snprintf(text, sizeof text, directive, va_arg(*args, void *));
     } else if (len == "l") {
-        n = is_signed ? std::snprintf(text, sizeof text, spec, va_arg(*args, long))
-                      : std::snprintf(text, sizeof text, spec, va_arg(*args, unsigned long));
+        n = is_signed ? std::snprintf(text, sizeof text, directive, va_arg(*args, long))
+                      : std::snprintf(text, sizeof text, directive, va_arg(*args, unsigned long));
     } else if (len == "ll") {
-        n = is_signed ? std::snprintf(text, sizeof text, spec, va_arg(*args, long long))
-                      : std::snprintf(text, sizeof text, spec, va_arg(*args, unsigned long long));
+        n = is_signed
+                ? std::snprintf(text, sizeof text, directive, va_arg(*args, long long))
+                : std::snprintf(text, sizeof text, directive, va_arg(*args, unsigned long long));
     } else if (len == "j") {
-        n = is_signed ? std::snprintf(text, sizeof text, spec, va_arg(*args, intmax_t))
-                      : std::snprintf(text, sizeof text, spec, va_arg(*args, uintmax_t));
+        n = is_signed ? std::snprintf(text, sizeof text, directive, va_arg(*args, intmax_t))
+                      : std::snprintf(text, sizeof text, directive, va_arg(*args, uintmax_t));
     } else if (len == "z") {
-        n = std::snprintf(text, sizeof text, spec, va_arg(*args, size_t));
+        n = std::snprintf(text, sizeof text, directive, va_arg(*args, size_t));
     } else if (len == "t") {
-        n = std::snprintf(text, sizeof text, spec, va_arg(*args, ptrdiff_t));
+        n = std::snprintf(text, sizeof text, directive, va_arg(*args, ptrdiff_t));
     } else {
-        n = is_signed ? std::snprintf(text, sizeof text, spec, va_arg(*args, int))
-                      : std::snprintf(text, sizeof text, spec, va_arg(*args, unsigned));
+        n = is_signed ? std::snprintf(text, sizeof text, directive, va_arg(*args, int))
+                      : std::snprintf(text, sizeof text, directive, va_arg(*args, unsigned));
     }
     if (n > 0) out.put(text, std::min(static_cast<size_t>(n), sizeof text - 1));
 }

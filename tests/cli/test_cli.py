@@ -27,6 +27,11 @@ OPEN_FAILED = ["CA_E_OPEN (40): opening the instrument failed",
                f"cause: no such port: system error 2 on {NO_PORT}", "'ca410 ports' lists"]
 
 
+def slurp(path, mode="rb"):
+    with open(path, mode) as f:
+        return f.read()
+
+
 def control(path, line):
     with socket.socket(socket.AF_UNIX) as s:
         s.connect(path)
@@ -289,11 +294,18 @@ class Calibration(SimTest):
     def test_without_an_operator(self):
         cases = ((["--no-prompt"], 1, ["CA_E_CAL_INPUT (18)", "cause: instrument error 05: ",
                                        "were the four colours (white, red, green, blue) shown"]),
-                 ([], 2, ["Show full white on the display", "standard input closed"]))
+                 ([], 2, ["Show white (R G B 1 1 1) on the display", "standard input closed"]))
         for extra, code, err in cases:
             with self.subTest(extra=extra):
                 p = self.tool("calibrate", "--channel", "6", "--targets", self.targets(), *extra)
                 self.expect(p, code, err=err)
+
+    def test_report_measures_the_patch_set_itself(self):
+        # Through the show command on the instrument, and on the built-in virtual one.
+        p = self.tool("report", "--patches", "grey:5", "--settle", "0", "--show-command", self.show)
+        self.expect(p, 0, out=[r"Grey 25 %: luminance .* PASS", "overall: PASS"])
+        self.expect(run("report", "--sim", "--display", "imperfect"), 1, out=["overall: FAIL"])
+        self.expect(run("report", "--sim", "--from", "x.ti3"), 2, err=["--from reads a file"])
 
     def test_gamut_of_an_srgb_display(self):
         svg = os.path.join(self.dir.name, "gamut.svg")
@@ -312,6 +324,89 @@ class Calibration(SimTest):
         self.assertEqual({c: tuple(round(v, 5) for v in xy) for c, xy in points.items()}, rows)
         locus = [p for p in root.iter(SVG + "polygon") if p.get("class") == "spectral-locus"]
         self.assertGreater(len(locus[0].get("points").split()), 400)
+
+
+class Sequence(SimTest):
+    EPOCH = {"SOURCE_DATE_EPOCH": "1700000000"}
+
+    def path(self, name):
+        return os.path.join(self.dir.name, name)
+
+    def rows(self, path):
+        return [line for line in slurp(path, "r").splitlines() if line.startswith('{"SAMPLE_ID')]
+
+    def test_refusals_measure_nothing(self):
+        with open(self.path("bad.csv"), "w") as f:
+            f.write("R,G,B\n0.5,0.5,0.5\n0.5,1.5,0\n")
+        done = self.path("done.ti3")
+        self.expect(run("sequence", "--sim", "--patches", "grey:3", "--out", done), 0)
+        before = slurp(done)
+        show = ["--show-command", self.show]
+        cases = ((["--patches", self.path("bad.csv"), *show, "--out", "x.ti3"],
+                  f"{self.path('bad.csv')}:3: G \"1.5\" is outside 0..1"),
+                 (["--patches", "grey:1", *show, "--out", "x.ti3"], "the steps are 2 to 4096"),
+                 (["--patches", "grey:3", *show, "--out", "/no/such/dir/x.ti3"],
+                  "/no/such/dir/x.ti3: cannot be written"),
+                 (["--patches", "grey:3", *show, "--out", "x.dat"], "give --format"),
+                 (["--patches", "grey:3", "--out", "x.ti3"], "give --show-command CMD"),
+                 (["--patches", "grey:3", *show, "--out", done], "exists: --resume goes on"),
+                 (["--patches", "grey:4", *show, "--out", done, "--resume"],
+                  "NUMBER_OF_SETS: the file has 3, this run 4"),
+                 (["--patches", "primaries", "--sim", "--out", done, "--resume"],
+                  'PATCH_SET: the file has "grey:3", this run "primaries"'))
+        for args, message in cases:
+            with self.subTest(args=args):
+                self.control("clear-frames")
+                self.expect(self.tool("sequence", *args), 2, err=[message])
+                self.assertEqual(self.control("frames"), "ok 0")
+                self.assertEqual(slurp(done), before)
+
+    def test_interrupted_runs_resume_to_the_uninterrupted_file(self):
+        args = ["sequence", "--patches", "grey:24", "--settle", "30", "--show-command", self.show,
+                "--port", self.port]
+        whole, cut = self.path("whole.jsonl"), self.path("cut.jsonl")
+        self.expect(run(*args, "--out", whole, env=self.EPOCH), 0, ["^24 patches measured into"])
+        env = dict(os.environ, **self.EPOCH)
+        for stop, rows, extra, code in ((signal.SIGINT, 3, [], 130),
+                                        (signal.SIGKILL, 10, ["--resume"], -9)):
+            with subprocess.Popen([CA410, *args, "--out", cut, *extra], env=env, text=True,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                  start_new_session=True) as p:
+                while not os.path.exists(cut) or len(self.rows(cut)) < rows:
+                    time.sleep(0.02)
+                os.killpg(p.pid, stop)  # as a terminal's Ctrl-C: the show command's too
+                _, err = p.communicate(timeout=30)
+            self.assertEqual(p.returncode, code)
+            self.assertLess(len(self.rows(cut)), 24)
+            if code == 130:
+                self.assertRegex(err, r"keeps the \d+ patches measured; the same command with "
+                                      r"--resume goes on")
+        p = run(*args, "--out", cut, "--resume", env=self.EPOCH)
+        self.expect(p, 0, [r"^24 patches measured into .* \(\d+ of them by an earlier run\)"])
+        self.assertEqual(slurp(cut), slurp(whole))
+
+    def test_names_reach_the_show_command_as_one_word(self):
+        log = self.path("shown.log")
+        with open(self.path("names.csv"), "w") as f:
+            f.write("id,R,G,B\nit's 5,0.5,0.5,0.5\n$(echo no),0.1,1,0\n")
+        command = f"sh -c 'printf \"[%s]\" \"$@\" >> {log}; echo >> {log}' show"
+        p = self.tool("sequence", "--patches", self.path("names.csv"), "--settle", "0",
+                      "--show-command", command, "--out", self.path("names.csv.ti3"))
+        self.expect(p, 0)
+        self.assertEqual(slurp(log, "r"), "[it's 5][0.5][0.5][0.5]\n[$(echo no)][0.1][1][0]\n")
+
+    def test_full_set_read_by_lcms2(self):
+        out = self.path("run.ti3")
+        self.expect(run("sequence", "--sim", "--patches", "full", "--out", out), 0)
+        rows = [line for line in slurp(out, "r").splitlines() if line.startswith('"')]
+        lcms = os.environ.get("LCMS_READS_OURS")
+        if not lcms:
+            self.skipTest("SKIPPED: lcms2 (liblcms2-dev) is not installed")
+        self.expect(subprocess.run([lcms, out, "INSTRUMENTATION=CA-410 SIM S/N 41000001",
+                                    "PATCH_SET=full", f"NUMBER_OF_SETS~{len(rows)}",
+                                    "N11/XYZ_Y~100", "R100/XYZ_X~41.24",
+                                    "CC03/SAMPLE_NAME=blue sky", "CC03/READINGS~1"],
+                                   capture_output=True, text=True), 0)
 
 
 if __name__ == "__main__":

@@ -3,7 +3,7 @@
 # where a small C program is built with find_package and with pkg-config and
 # run against the simulator SIM (relative to the prefix when installed there);
 # and in the Debian package built by CPack, with its control fields.
-#   check_install.sh prefix BUILD SOURCE VERSION LIBDIR CC CMAKE GENERATOR SIM [CFLAGS]
+#   check_install.sh prefix BUILD SOURCE VERSION LIBDIR CC CMAKE GENERATOR SIM [CFLAGS [TOOLCHAIN]]
 #   check_install.sh deb BUILD VERSION LIBDIR CPACK
 set -eu
 mode=$1 build=$2
@@ -16,7 +16,7 @@ check_tree() {
     for f in include/ca410.h include/ca410_version.h include/ca410_colour.h \
              "$libdir/cmake/ca410/ca410Config.cmake" "$libdir/cmake/ca410/ca410ConfigVersion.cmake" \
              "$libdir/cmake/ca410/ca410Targets.cmake" share/doc/ca410/README.md \
-             share/doc/ca410/LICENSE share/doc/ca410/examples/ca410_open.c; do
+             share/doc/ca410/LICENSE share/doc/ca410/copyright share/doc/ca410/examples/ca410_open.c; do
         [ -f "$1/$f" ] || fail "not installed: $f"
     done
     for lib in ca410 ca410_colour; do
@@ -49,7 +49,7 @@ if [ "$mode" = deb ]; then
     exit 0
 fi
 
-src=$3 version=$4 libdir=$5 cc=$6 cmake=$7 generator=$8 sim=$9 cflags=${10:-}
+src=$3 version=$4 libdir=$5 cc=$6 cmake=$7 generator=$8 sim=$9 cflags=${10:-} toolchain=${11:-}
 major=${version%%.*} prefix=$work/prefix
 quiet "$cmake" --install "$build" --prefix "$prefix"
 check_tree "$prefix"
@@ -59,8 +59,10 @@ case $sim in /*) ;; *) sim=$prefix/$sim ;; esac
 # find_package and pkg-config, from this prefix and no other.
 quiet "$cmake" -S "$src/tests/install/consumer" -B "$work/by-cmake" -G "$generator" \
     -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$cflags" -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCMAKE_BUILD_TYPE=Release
+    ${toolchain:+-DCMAKE_TOOLCHAIN_FILE="$toolchain"} -DCMAKE_BUILD_TYPE=Release
 quiet "$cmake" --build "$work/by-cmake"
+grep -q '^set(ca410_LICENSE "MIT")$' "$prefix/$libdir/cmake/ca410/ca410Config.cmake" ||
+    fail "the CMake package does not carry the licence"
 grep -q "^ca410_DIR:PATH=$prefix/" "$work/by-cmake/CMakeCache.txt" ||
     fail "find_package found another ca410: $(grep ^ca410_DIR "$work/by-cmake/CMakeCache.txt")"
 export PKG_CONFIG_LIBDIR="$prefix/$libdir/pkgconfig"

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #endif
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -12,17 +13,22 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <vector>
 
+#include "cgats.h"
+#include "options.h"
 #include "session.h"
 
 namespace cli {
 
 const std::array<const char *, 4> colour_names = {"white", "red", "green", "blue"};
+const std::array<drive_levels, 4> colour_levels = {
+    {{1.0, 1.0, 1.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}}};
 
 namespace {
 
@@ -77,7 +83,39 @@ std::string exit_text(int status) {
 #endif
 }
 
+// Characters that mean nothing to either shell, so a name made of them
+// alone goes as it is ("white", "N5", "CC03").
+bool plain_word(const std::string &word) {
+    return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("_.,:/+=@-", c);
+    });
+}
+
+// A name from a patch file as one argument of the show command, whatever it
+// holds; false when the shell cannot be given it safely.
+bool shell_word(const std::string &word, std::string *out) {
+    if (plain_word(word)) {
+        *out = word;
+        return true;
+    }
+#ifdef _WIN32
+    // cmd expands %...% and !...! and ends a quoted word at a quote even
+    // inside double quotes: such names are refused, not mangled.
+    if (word.find_first_of("\"%!^") != std::string::npos) return false;
+    *out = "\"" + word + "\"";
+#else
+    *out = "'";
+    for (const char c : word) *out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    *out += "'";
+#endif
+    return true;
+}
+
 }  // namespace
+
+std::string levels_text(const drive_levels &levels) {
+    return number_text(levels[0]) + " " + number_text(levels[1]) + " " + number_text(levels[2]);
+}
 
 bool parse_targets(std::istream &in, const std::string &name, wrgb_xyz *out, std::string *error) {
     std::array<int, 4> given_on{};  // line of each colour, 0 while missing
@@ -163,9 +201,9 @@ bool read_targets(const std::string &path, wrgb_xyz *out, std::string *error) {
 }
 
 show_colour ask_operator() {
-    return [](colour c) {
-        std::fprintf(stderr, "Show full %s on the display, then press Enter: ",
-                     colour_names[static_cast<std::size_t>(c)]);
+    return [](const std::string &name, const drive_levels &levels) {
+        std::fprintf(stderr, "Show %s (R G B %s) on the display, then press Enter: ",
+                     printable(name).c_str(), levels_text(levels).c_str());
         std::fflush(stderr);
         char line[256];
         if (std::fgets(line, sizeof line, stdin) == nullptr) {
@@ -180,10 +218,16 @@ show_colour ask_operator() {
 }
 
 show_colour run_command(const std::string &command) {
-    return [command](colour c) {
-        static const char *const levels[4] = {"1 1 1", "1 0 0", "0 1 0", "0 0 1"};
-        const auto i = static_cast<std::size_t>(c);
-        const std::string line = command + " " + colour_names[i] + " " + levels[i];
+    return [command](const std::string &name, const drive_levels &levels) {
+        std::string word;
+        if (!shell_word(name, &word)) {
+            std::fprintf(stderr,
+                         "ca410: '%s' cannot be passed to the show command through the "
+                         "shell (it holds \", %%, ! or ^): rename it\n",
+                         printable(name).c_str());
+            return static_cast<int>(exit_usage);
+        }
+        const std::string line = command + " " + word + " " + levels_text(levels);
         // What the command prints goes to standard error: standard output
         // carries the results.
         const std::string redirected = line + " 1>&2";
@@ -197,7 +241,7 @@ show_colour run_command(const std::string &command) {
         if (interrupted() || stopped_by_ctrl_c) return static_cast<int>(exit_interrupted);
         if (status != 0) {
             std::fprintf(stderr, "ca410: the show command failed (%s): %s\n",
-                         exit_text(status).c_str(), line.c_str());
+                         exit_text(status).c_str(), printable(line).c_str());
             return static_cast<int>(exit_failed);
         }
         return static_cast<int>(exit_ok);
@@ -205,7 +249,7 @@ show_colour run_command(const std::string &command) {
 }
 
 show_colour shown_by_host() {
-    return [](colour) { return static_cast<int>(exit_ok); };
+    return [](const std::string &, const drive_levels &) { return static_cast<int>(exit_ok); };
 }
 
 }  // namespace cli

@@ -23,16 +23,24 @@ using wrgb_xyz = std::array<xyz, 4>;  // white, red, green, blue
 bool parse_targets(std::istream &in, const std::string &name, wrgb_xyz *out, std::string *error);
 bool read_targets(const std::string &path, wrgb_xyz *out, std::string *error);
 
-// Puts a colour on the display (or has it put there); returns an exit status,
-// exit_ok to go on measuring.
-using show_colour = std::function<int(colour)>;
+// Drive levels R, G, B, 0 to 1.
+using drive_levels = std::array<double, 3>;
+extern const std::array<drive_levels, 4> colour_levels;  // full white, red, green, blue
 
-// How calibrate and gamut get their colours: by asking the operator at the
-// terminal, by running a command with the colour's name as its last argument
-// (a pattern generator, a script), or not at all (--no-prompt: the host
-// shows them at its own pace).
+// Puts a colour, known by its name and drive levels, on the display (or has
+// it put there); returns an exit status, exit_ok to go on measuring.
+using show_colour = std::function<int(const std::string &name, const drive_levels &levels)>;
+
+// How calibrate, gamut and sequence get their colours: by asking the
+// operator at the terminal, by running a command with the colour's name and
+// drive levels as its last arguments (a pattern generator, a script), or
+// not at all (--no-prompt: the host shows them at its own pace).
 show_colour ask_operator();
 show_colour run_command(const std::string &command);
 show_colour shown_by_host();
+
+// "0.5 0.5 0.5": drive levels as the show command gets them, each the
+// shortest text that reads back to the same double, whatever the locale.
+std::string levels_text(const drive_levels &levels);
 
 }  // namespace cli

@@ -360,7 +360,7 @@ int cmd_calibrate(const global_options &g, const calibrate_options &c) {
     if (int st = s.open_initialised()) return st;
     wrgb_xyz measured{};
     for (std::size_t i = 0; i < 4; ++i) {
-        if (int st = show(static_cast<colour>(i))) return st;
+        if (int st = show(colour_names[i], colour_levels[i])) return st;
         if (int st = s.check(std::string("calibrating ") + colour_names[i],
                              wrgb_steps[i](s.dev(), targets[i].data(), measured[i].data())))
             return st;
@@ -398,7 +398,7 @@ int cmd_gamut(const global_options &g, const gamut_options &o) {
     if (int st = s.open_initialised()) return st;
     wrgb_xyz measured{};
     for (std::size_t i = 0; i < 4; ++i) {
-        if (int st = show(static_cast<colour>(i))) return st;
+        if (int st = show(colour_names[i], colour_levels[i])) return st;
         if (int st = s.check(std::string("measuring ") + colour_names[i],
                              ca410MeasureXYZ(s.dev(), measured[i].data())))
             return st;

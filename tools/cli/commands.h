@@ -39,6 +39,7 @@ void add_delete(CLI::App &app, context &ctx);
 void add_calibrate(CLI::App &app, context &ctx);
 void add_gamut(CLI::App &app, context &ctx);
 void add_report(CLI::App &app, context &ctx);
+void add_sequence(CLI::App &app, context &ctx);
 void add_sim_control(CLI::App &app, context &ctx);
 void add_sim(CLI::App &app, context &ctx);
 void add_demo(CLI::App &app, context &ctx);

@@ -31,10 +31,10 @@ const char *const global_options =
 
 // Every subcommand, in the order --help lists them.
 constexpr cli::command_adder commands[] = {
-    cli::add_ports,       cli::add_scan,    cli::add_identify, cli::add_info,
-    cli::add_zero_cal,    cli::add_channel, cli::add_speed,    cli::add_measure,
-    cli::add_channels,    cli::add_calfile, cli::add_delete,   cli::add_calibrate,
-    cli::add_gamut,       cli::add_report,
+    cli::add_ports,       cli::add_scan,     cli::add_identify, cli::add_info,
+    cli::add_zero_cal,    cli::add_channel,  cli::add_speed,    cli::add_measure,
+    cli::add_channels,    cli::add_calfile,  cli::add_delete,   cli::add_calibrate,
+    cli::add_gamut,       cli::add_sequence, cli::add_report,
 #ifndef _WIN32
     cli::add_sim_control,
 #endif

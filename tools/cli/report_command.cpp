@@ -1,4 +1,5 @@
-// ca410 report: a measurement file judged against a display profile.
+// ca410 report: a measurement file, or a patch set measured here, judged
+// against a display profile.
 #include "report_command.h"
 
 #include <algorithm>
@@ -9,6 +10,10 @@
 #include "options.h"
 #include "report_html.h"
 #include "report_json.h"
+#include "sequence.h"
+#ifdef CA410_CLI_WITH_SIM
+#include "sequence_sim.h"
+#endif
 
 namespace cli {
 
@@ -63,45 +68,121 @@ bool write_reports(const evaluation &e, const report_source &source, const std::
 
 namespace {
 
+constexpr int display_settle_ms = 200;  // a real display's response, with a margin
+
 struct report_options {
     std::string from;
     std::string profile = "srgb";
     std::string html;
     std::string json;
+    // Measuring the patch set itself: on the instrument with a show command,
+    // or on the virtual instrument in this process.
+    std::string show_command;
+    bool sim = false;
+    std::string display = "ideal";
+    std::string patches = "full";
+    int settle_ms = -1;  // -1: display_settle_ms, or 0 on the virtual instrument
+    int repeat = 1;
+    std::string save;  // the run's measurement file, if asked for
+
+    bool measuring() const { return sim || !show_command.empty(); }
 };
 
-int cmd_report(const report_options &o) {
+int refuse(const std::string &message) {
+    std::fprintf(stderr, "ca410: %s\n", printable(message).c_str());
+    return exit_usage;
+}
+
+int read_file(const report_options &o, measurement_file *file, std::string *source) {
+    try {
+        *file = read_measurements(o.from);
+    } catch (const file_error &e) {
+        return refuse(e.what());
+    }
+    *source = o.from;
+    return exit_ok;
+}
+
+// The patch set measured through the sequence engine, saved when asked for.
+int measure(const global_options &g, const report_options &o, measurement_file *file,
+            std::string *source) {
+    patch_list patches;
+    try {
+        patches = load_patches(o.patches);
+    } catch (const std::exception &e) {
+        return refuse(std::string("patches refused: ") + e.what());
+    }
+    std::unique_ptr<session> port;
+#ifdef CA410_CLI_WITH_SIM
+    std::unique_ptr<sim_instrument> sim;
+    if (o.sim) sim = std::make_unique<sim_instrument>(*sim_display_preset(o.display));
+#endif
+    show_patch show;
+    int status = exit_ok;
+#ifdef CA410_CLI_WITH_SIM
+    if (sim) {
+        show = sim->shower();
+        status = sim->start(g.log_level);
+    }
+#endif
+    if (!o.sim) {
+        port = std::make_unique<session>(g);
+        show = show_patches_by(run_command(o.show_command));
+        status = port->open_initialised();
+    }
+    if (status != exit_ok) return status;
+#ifdef CA410_CLI_WITH_SIM
+    const session &instrument = sim ? sim->instrument() : *port;
+#else
+    const session &instrument = *port;
+#endif
+    file->header.patch_set = o.patches;
+    file->header.descriptor = o.sim ? o.display + " virtual display" : "";
+    if ((status = instrumentation_of(instrument, &file->header.instrumentation)) != exit_ok)
+        return status;
+    std::unique_ptr<measurement_writer> writer;
+    try {
+        if (!o.save.empty())
+            writer = measurement_writer::create(o.save, file_format::cgats, file->header, patches);
+    } catch (const file_error &e) {
+        return refuse(e.what());
+    }
+    const int settle = o.settle_ms >= 0 ? o.settle_ms : o.sim ? 0 : display_settle_ms;
+    sequence_result run =
+        measure_patches(instrument, patches, show, {settle, o.repeat}, writer.get());
+    if (run.status != exit_ok) return run.status;
+    if (writer) writer->finish();
+    file->header.created = report::utc_now();
+    file->readings = std::move(run.readings);
+    *source = o.save.empty() ? "(measured: " + o.patches + ")" : o.save;
+    return exit_ok;
+}
+
+int cmd_report(const global_options &g, const report_options &o) {
+    if (o.from.empty() == !o.measuring())
+        return refuse(o.from.empty() ? "give --from FILE, or measure: --show-command CMD (or --sim)"
+                                     : "--from reads a file: no --show-command or --sim with it");
     report::profile profile;
     try {
         profile = report::load_profile(o.profile);
     } catch (const report::profile_error &e) {
-        std::fprintf(stderr, "ca410: profile %s\n", printable(e.what()).c_str());
-        return exit_usage;
+        return refuse(std::string("profile ") + e.what());
     }
     measurement_file file;
-    try {
-        file = read_measurements(o.from);
-    } catch (const file_error &e) {
-        std::fprintf(stderr, "ca410: %s\n", printable(e.what()).c_str());
-        return exit_usage;
-    }
+    std::string source;
+    const int status = o.measuring() ? measure(g, o, &file, &source) : read_file(o, &file, &source);
+    if (status != exit_ok) return status;
     const report::evaluation e = report::evaluate(file.readings, profile);
-    if (e.patches_used == 0) {
-        std::fprintf(stderr,
-                     "ca410: %s: no patch a report uses (white, grey, primaries, secondaries, "
-                     "the checker's), or no white to measure them against\n",
-                     printable(o.from).c_str());
-        return exit_usage;
-    }
-    std::printf("Display report of %s against profile %s\n\n", printable(o.from).c_str(),
+    if (e.patches_used == 0)
+        return refuse(source +
+                      ": no patch a report uses (white, grey, primaries, secondaries, the "
+                      "checker's), or no white to measure them against");
+    std::printf("Display report of %s against profile %s\n\n", printable(source).c_str(),
                 printable(profile.name).c_str());
     report::print_summary(stdout, e, "  ");
     std::string error;
-    const report::report_source source{o.from, file.header, report::utc_now()};
-    if (!report::write_reports(e, source, o.html, o.json, &error)) {
-        std::fprintf(stderr, "ca410: %s\n", printable(error).c_str());
-        return exit_usage;
-    }
+    const report::report_source about{source, file.header, report::utc_now()};
+    if (!report::write_reports(e, about, o.html, o.json, &error)) return refuse(error);
     return e.overall == report::verdict::fail ? exit_failed : exit_ok;
 }
 
@@ -112,18 +193,43 @@ std::string profile_help() {
     return "a built-in profile (" + names + ") or a profile file (JSON; README.md)";
 }
 
+void add_measuring_options(CLI::App *sub, report_options &o) {
+    sub->add_option("--show-command", o.show_command,
+                    "measure the patch set on the instrument, CMD showing each patch (as for "
+                    "'ca410 sequence')")
+        ->type_name("CMD");
+#ifdef CA410_CLI_WITH_SIM
+    sub->add_flag("--sim", o.sim, "measure the patch set on the built-in virtual instrument");
+    sub->add_option("--display", o.display, "the virtual instrument's display (with --sim)")
+        ->type_name("ideal|imperfect")
+        ->check(CLI::IsMember({"ideal", "imperfect"}));
+#endif
+    sub->add_option("--patches", o.patches, "the patch set measured (a built-in set or a file)")
+        ->type_name("SET|FILE");
+    sub->add_option("--settle", o.settle_ms,
+                    "ms between showing a patch and measuring it (default 200; 0 with --sim)")
+        ->type_name("MS")
+        ->check(whole_number(0, 600000));
+    sub->add_option("--repeat", o.repeat, "readings a patch, averaged")
+        ->type_name("N")
+        ->check(whole_number(1, 1000));
+    sub->add_option("--save", o.save, "also write the run's readings (CGATS; checked first)")
+        ->type_name("FILE")
+        ->check(writable_file());
+}
+
 }  // namespace
 
 void add_report(CLI::App &app, context &ctx) {
     auto o = std::make_shared<report_options>();
     CLI::App *sub = app.add_subcommand(
         "report",
-        "judge a measurement file against a display profile: white, black and contrast, grey "
-        "scale, gamut, colour checker, each PASS or FAIL; exit status 0 when all pass, 1 when "
-        "one fails\nExample: ca410 report --from run.ti3 --profile srgb --html report.html");
+        "judge a display against a profile, from a measurement file or measuring the patch set "
+        "itself: white, black and contrast, grey scale, gamut, colour checker, each PASS or "
+        "FAIL; exit status 0 when all pass, 1 when one fails\nExample: ca410 report --from "
+        "run.ti3 --profile srgb --html report.html");
     sub->add_option("--from", o->from, "the measurement file (CGATS, CSV or JSON Lines)")
-        ->type_name("FILE")
-        ->required();
+        ->type_name("FILE");
     sub->add_option("--profile", o->profile, profile_help())->type_name("NAME|FILE");
     sub->add_option("--html", o->html, "write the report as one HTML page (checked first)")
         ->type_name("FILE")
@@ -131,7 +237,8 @@ void add_report(CLI::App &app, context &ctx) {
     sub->add_option("--json", o->json, "write the figures and verdicts as JSON (checked first)")
         ->type_name("FILE")
         ->check(writable_file());
-    sub->callback([&ctx, o] { ctx.run([&] { return cmd_report(*o); }); });
+    add_measuring_options(sub, *o);
+    sub->callback([&ctx, o] { ctx.run([&] { return cmd_report(ctx.global, *o); }); });
 }
 
 }  // namespace cli

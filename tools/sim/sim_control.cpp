@@ -172,9 +172,12 @@ answer fault_no_cr_next(call &c) {
 }
 
 answer fault_long_next(call &c) {
-    const auto length = c.number<std::size_t>(0);
+    // Read wider than size_t, so that a length beyond a 32-bit size_t is
+    // refused with the range like any other too long one.
+    const auto length = c.number<unsigned long long>(0);
     if (!length) return std::nullopt;
-    if (!c.sim.fault_long_answer_next(*length))
+    if (*length > ca410_sim::max_answer_length ||
+        !c.sim.fault_long_answer_next(static_cast<std::size_t>(*length)))
         return c.refuse(0, "0 to " + std::to_string(ca410_sim::max_answer_length));
     return ok;
 }

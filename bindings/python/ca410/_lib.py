@@ -6,6 +6,7 @@ import ctypes
 import ctypes.util
 import os
 import sys
+import sysconfig
 import threading
 from pathlib import Path
 from typing import Any, Callable, Dict, List, Optional, Tuple
@@ -62,8 +63,12 @@ def _load(stem: str) -> ctypes.CDLL:
     if lib is None and sys.platform != "win32":
         # Last, the library directories a CMake install to the usual
         # prefixes fills, which the loader's cache may not know yet.
+        # Debian's multiarch folder (lib/x86_64-linux-gnu) first, where the
+        # install puts them there.
+        multiarch = sysconfig.get_config_var("MULTIARCH") or ""
         for prefix in dict.fromkeys([Path(sys.prefix), Path("/usr/local")]):
-            lib = lib or from_dir(prefix / "lib") or from_dir(prefix / "lib64")
+            for sub in ([f"lib/{multiarch}"] if multiarch else []) + ["lib", "lib64"]:
+                lib = lib or from_dir(prefix / sub)
     if lib is None:
         raise LibraryNotFound(
             f"cannot load the {stem} library; set CA410_LIBRARY_DIR to the directory that "

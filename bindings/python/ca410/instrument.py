@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import contextlib
 import ctypes
 import datetime
 import math
@@ -14,7 +15,9 @@ from dataclasses import dataclass, fields
 from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
 from . import _log
+from . import cgats as _cgats
 from . import colour as _colour
+from . import patches as _patches
 from ._args import integer, port_path
 from ._errors import (
     CAUSE_NOT_CA410,
@@ -499,6 +502,136 @@ class Instrument:
             measured[colour] = Measurement(out[0], out[1], out[2])
         self._run("ca410WRGBCalibEnd", number, raw_name, year, when.month, when.day, when.hour)
         return measured
+
+    def sequence(
+        self,
+        patches: Union[str, "os.PathLike[str]", Sequence[Any]],
+        show: Callable[[_patches.Patch], None],
+        settle: float = 0.2,
+        repeat: int = 1,
+        out: Optional[Union[str, "os.PathLike[str]"]] = None,
+        format: Optional[str] = None,
+        descriptor: str = "",
+    ) -> Any:
+        """Shows and measures a patch sequence, as ``ca410 sequence`` does.
+
+        Args:
+            patches: a built-in set's name ("grey:11", "primaries",
+                "checker", "full") or a patch file (:func:`ca410.patches.load`),
+                a list of :class:`ca410.patches.Patch`, or (r, g, b) drive
+                levels 0 to 1 (ids "1", "2", ...).
+            show: called with each :class:`ca410.patches.Patch` before it is
+                measured; it must return once the display shows it.
+            settle: seconds to wait after ``show`` before the first reading.
+            repeat: readings per patch (1 to 1000); their mean and sample
+                standard deviation are kept.
+            out: a measurement file written patch by patch through
+                :class:`ca410.cgats.Writer`, each row flushed: an interrupted
+                run keeps every finished patch. Its format is `format`
+                ("cgats", "csv", "json") or else told by the extension (.ti3,
+                .cgats, .txt, .csv, .json, .jsonl). CREATED follows
+                SOURCE_DATE_EPOCH when set.
+            descriptor: the file's DESCRIPTOR.
+
+        Initialises the instrument first unless it is (zero calibration:
+        cap the probe). Every argument is checked before the display is
+        driven.
+
+        Returns:
+            One row per patch with the columns id, name, R, G, B (drive
+            levels), X, Y, Z (the mean), sd_X, sd_Y, sd_Z and n: a
+            ``pandas.DataFrame`` when pandas is installed, else a list of
+            dicts.
+        """
+        patch_list, patch_set = _sequence_patches(patches)
+        count = integer(repeat, "repeat", 1, 1000)
+        wait = float(settle)
+        if not 0.0 <= wait <= 600.0:
+            raise ValueError(f"settle {settle!r}: 0 to 600 seconds")
+        fmt = None if out is None else format or _format_of(out)
+        if not self.initialised:
+            self.init()
+        writer = None
+        if out is not None:
+            header = _cgats.Header(created=_created(), instrumentation=self._instrumentation(),
+                                   descriptor=descriptor, patch_set=patch_set)
+            writer = _cgats.Writer(out, fmt, header, patch_list)
+        with writer or contextlib.nullcontext():
+            readings = [self._patch_reading(p, show, wait, count, writer) for p in patch_list]
+        return _table(_cgats.MeasurementFile("", _cgats.Header(), readings).to_records())
+
+    def _patch_reading(self, patch: _patches.Patch, show: Callable[[_patches.Patch], None],
+                       settle: float, repeat: int,
+                       writer: Optional[_cgats.Writer]) -> _cgats.Reading:
+        show(patch)
+        time.sleep(settle)
+        readings = [self.measure().xyz for _ in range(repeat)]
+        columns = list(zip(*readings))
+        reading = _cgats.Reading(
+            patch.id, patch.name, tuple(patch.rgb),
+            tuple(math.fsum(c) / repeat for c in columns),  # type: ignore[arg-type]
+            tuple(statistics.stdev(c) if repeat > 1 else 0.0 for c in columns),  # type: ignore
+            repeat)
+        if writer is not None:
+            writer.append(reading)
+        return reading
+
+    def _instrumentation(self) -> str:
+        """INSTRUMENTATION as the tool writes it: "CA-410 SIM S/N 41000001"."""
+        info = self.info()
+        name = (info.name or self.model).rstrip(" ")
+        return f"{name} S/N {info.serial}".replace('"', "\\x22")
+
+
+# Measurement file formats by extension, as the tool tells them.
+_FORMATS = {".ti3": "cgats", ".cgats": "cgats", ".txt": "cgats", ".csv": "csv", ".json": "json",
+            ".jsonl": "json"}
+
+
+def _format_of(path: Union[str, "os.PathLike[str]"]) -> str:
+    extension = os.path.splitext(os.fspath(path))[1].lower()
+    if extension not in _FORMATS:
+        raise ValueError(f"{os.fspath(path)!r}: the extension tells no format "
+                         f"({', '.join(_FORMATS)}): give format=")
+    return _FORMATS[extension]
+
+
+def _created() -> str:
+    """CREATED from SOURCE_DATE_EPOCH (so that runs compare byte for byte),
+    else empty: the writer puts in now."""
+    epoch = os.environ.get("SOURCE_DATE_EPOCH", "")
+    if not epoch:
+        return ""
+    if not epoch.isdigit():
+        raise ValueError(f"SOURCE_DATE_EPOCH is {epoch!r}, not a number of seconds since 1970")
+    when = datetime.datetime.fromtimestamp(int(epoch), datetime.timezone.utc)
+    return when.strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+def _sequence_patches(patches: Any) -> Tuple[List[_patches.Patch], str]:
+    """The patch list and its PATCH_SET."""
+    if isinstance(patches, (str, os.PathLike)):
+        name = os.fspath(patches)
+        return _patches.load(name), name if _patches.is_builtin(name) else os.path.basename(name)
+    out = []
+    for i, p in enumerate(patches, 1):
+        if not isinstance(p, _patches.Patch):
+            levels = tuple(float(v) for v in p)
+            if len(levels) != 3 or not all(0.0 <= v <= 1.0 for v in levels):
+                raise ValueError(f"patch {i}: {p!r} is not three drive levels 0 to 1")
+            p = _patches.Patch(str(i), "", levels)  # type: ignore[arg-type]
+        out.append(p)
+    if not out:
+        raise ValueError("no patches")
+    return out, "custom"
+
+
+def _table(records: List[dict]) -> Any:
+    try:
+        import pandas
+    except ImportError:
+        return records
+    return pandas.DataFrame(records)
 
 
 def _target_arrays(
