@@ -119,7 +119,8 @@ class Usage(Case):
     def test_demo_end_to_end(self):
         # The demo checks each of its steps against the simulator itself.
         p = run("demo")
-        self.expect(p, 0, out=[r"all \d+ steps did what they should", r"\d+  gamut report +ok "])
+        self.expect(p, 0, out=[r"all \d+ steps did what they should", r"\d+  gamut report +ok ",
+                               r"\d+  display report +ok .*PASS against srgb"])
         self.assertNotRegex(p.stdout, r"FAILED|WRONG")
 
 
@@ -299,6 +300,13 @@ class Calibration(SimTest):
                 p = self.tool("calibrate", "--channel", "6", "--targets", self.targets(), *extra)
                 self.expect(p, code, err=err)
 
+    def test_report_measures_the_patch_set_itself(self):
+        # Through the show command on the instrument, and on the built-in virtual one.
+        p = self.tool("report", "--patches", "grey:5", "--settle", "0", "--show-command", self.show)
+        self.expect(p, 0, out=[r"Grey 25 %: luminance .* PASS", "overall: PASS"])
+        self.expect(run("report", "--sim", "--display", "imperfect"), 1, out=["overall: FAIL"])
+        self.expect(run("report", "--sim", "--from", "x.ti3"), 2, err=["--from reads a file"])
+
     def test_gamut_of_an_srgb_display(self):
         svg = os.path.join(self.dir.name, "gamut.svg")
         p = self.tool("gamut", "--no-prompt", "--show-command", self.show, "--svg", svg)
@@ -312,7 +320,7 @@ class Calibration(SimTest):
         # The diagram's points are the report's; the spectral locus is drawn.
         root = ET.parse(svg).getroot()
         points = {c.get("data-colour"): (float(c.get("data-x")), float(c.get("data-y")))
-                  for c in root.iter(SVG + "circle")}
+                  for c in root.iter(SVG + "circle") if c.get("class") == "measured-point"}
         self.assertEqual({c: tuple(round(v, 5) for v in xy) for c, xy in points.items()}, rows)
         locus = [p for p in root.iter(SVG + "polygon") if p.get("class") == "spectral-locus"]
         self.assertGreater(len(locus[0].get("points").split()), 400)

@@ -38,6 +38,7 @@ void add_calfile(CLI::App &app, context &ctx);
 void add_delete(CLI::App &app, context &ctx);
 void add_calibrate(CLI::App &app, context &ctx);
 void add_gamut(CLI::App &app, context &ctx);
+void add_report(CLI::App &app, context &ctx);
 void add_sequence(CLI::App &app, context &ctx);
 void add_sim_control(CLI::App &app, context &ctx);
 void add_sim(CLI::App &app, context &ctx);

@@ -24,8 +24,8 @@ struct gamut_report {
 // Fills the report; false with a reason when a colour has no chromaticity.
 bool make_gamut_report(const wrgb_xyz &measured, gamut_report *out, std::string *error);
 void print_gamut_report(std::FILE *out, const gamut_report &report, const char *indent);
-// Writes the xy diagram: spectral locus, sRGB and DCI-P3 triangles, the
-// measured triangle and white point, labelled axes.
+// Writes the xy diagram (report_diagram.h): the measured triangle and
+// points, sRGB and DCI-P3, D65 and the measured white.
 bool write_gamut_svg(const std::string &path, const gamut_report &report, std::string *error);
 
 }  // namespace cli

@@ -16,8 +16,9 @@ namespace {
 const char *const exit_statuses =
     "Exit status:\n"
     "  0    success\n"
-    "  1    the library or the instrument reported a failure (its result code is printed)\n"
-    "  2    usage: bad command line, no port, a malformed input file or channel name\n"
+    "  1    the library or the instrument reported a failure (its result code is printed);\n"
+    "       report: a figure is outside its tolerance (FAIL)\n"
+    "  2    usage: bad command line, no port, a malformed input or profile file or channel name\n"
     "  3    a step ran but its result is not what it should be (demo, zero-cal, gamut)\n"
     "  130  interrupted by Ctrl-C (measure --watch ends with 0)";
 
@@ -33,7 +34,7 @@ constexpr cli::command_adder commands[] = {
     cli::add_ports,       cli::add_scan,     cli::add_identify, cli::add_info,
     cli::add_zero_cal,    cli::add_channel,  cli::add_speed,    cli::add_measure,
     cli::add_channels,    cli::add_calfile,  cli::add_delete,   cli::add_calibrate,
-    cli::add_gamut,       cli::add_sequence,
+    cli::add_gamut,       cli::add_sequence, cli::add_report,
 #ifndef _WIN32
     cli::add_sim_control,
 #endif
