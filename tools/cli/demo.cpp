@@ -480,11 +480,9 @@ void add_demo(CLI::App &app, context &ctx) {
         "a working day on the built-in virtual instrument: open, initialise, measure, calibrate "
         "a channel, read it back, delete it, the gamut report, the standard patch set and its "
         "display report\nExample: ca410 demo --display imperfect --report r.html");
-    sub->add_option("--display", files->display,
-                    "the simulated display: ideal (sRGB, gamma 2.2; its report passes) or "
-                    "imperfect (faults its report fails on; tools/sim/README.md)")
-        ->type_name("ideal|imperfect")
-        ->check(CLI::IsMember({"ideal", "imperfect"}));
+    add_display_option(sub, files->display,
+                       "the simulated display: ideal (sRGB, gamma 2.2; its report passes) or "
+                       "imperfect (faults its report fails on; tools/sim/README.md)");
     sub->add_option("--svg", files->svg,
                     "also draw the gamut's xy diagram into FILE (checked first)")
         ->type_name("FILE")

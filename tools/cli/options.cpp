@@ -64,6 +64,12 @@ CLI::Validator writable_file() {
         "");
 }
 
+CLI::Option *add_display_option(CLI::App *sub, std::string &display, const std::string &what) {
+    return sub->add_option("--display", display, what)
+        ->type_name("DISPLAY")
+        ->check(CLI::IsMember({"ideal", "imperfect"}));
+}
+
 std::string printable(const std::string &text) {
     std::string out;
     for (std::size_t i = 0; i < text.size();) {

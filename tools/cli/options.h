@@ -16,6 +16,10 @@ CLI::Validator whole_number_from(long low);
 // is measured: its folder exists and takes files.
 CLI::Validator writable_file();
 
+// --display NAME: a display model of the virtual instrument (ideal,
+// imperfect; tools/sim/README.md).
+CLI::Option *add_display_option(CLI::App *sub, std::string &display, const std::string &what);
+
 // Text for a terminal: control bytes and bytes that are not UTF-8 shown as
 // \xNN, so that no text from outside can move the cursor or set a title.
 std::string printable(const std::string &text);

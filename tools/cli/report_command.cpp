@@ -200,15 +200,13 @@ void add_measuring_options(CLI::App *sub, report_options &o) {
         ->type_name("CMD");
 #ifdef CA410_CLI_WITH_SIM
     sub->add_flag("--sim", o.sim, "measure the patch set on the built-in virtual instrument");
-    sub->add_option("--display", o.display, "the virtual instrument's display (with --sim)")
-        ->type_name("ideal|imperfect")
-        ->check(CLI::IsMember({"ideal", "imperfect"}));
+    add_display_option(sub, o.display, "the virtual instrument's display (with --sim)");
 #endif
     sub->add_option("--patches", o.patches, "the patch set measured (a built-in set or a file)")
         ->type_name("SET|FILE");
-    sub->add_option("--settle", o.settle_ms,
-                    "ms between showing a patch and measuring it (default 200; 0 with --sim)")
+    sub->add_option("--settle", o.settle_ms, "wait this long after showing a patch, milliseconds")
         ->type_name("MS")
+        ->default_str("200, 0 with --sim")
         ->check(whole_number(0, 600000));
     sub->add_option("--repeat", o.repeat, "readings a patch, averaged")
         ->type_name("N")

@@ -361,10 +361,7 @@ void add_sequence(CLI::App &app, context &ctx) {
                                      "measure the built-in virtual instrument, its display driven "
                                      "directly (no show command)")
                            ->excludes(show);
-    sub->add_option("--display", o->display, "the virtual instrument's display")
-        ->type_name("ideal|imperfect")
-        ->check(CLI::IsMember({"ideal", "imperfect"}))
-        ->needs(sim);
+    add_display_option(sub, o->display, "the virtual instrument's display")->needs(sim);
 #else
     (void)show;
 #endif
