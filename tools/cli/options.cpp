@@ -70,6 +70,16 @@ CLI::Option *add_display_option(CLI::App *sub, std::string &display, const std::
         ->check(CLI::IsMember({"ideal", "imperfect"}));
 }
 
+void add_timing_options(CLI::App *sub, int &settle_ms, int &repeat) {
+    sub->add_option("--settle", settle_ms, "wait this long after showing a patch, milliseconds")
+        ->type_name("MS")
+        ->default_str("200, 0 with --sim")
+        ->check(whole_number(0, 600000));
+    sub->add_option("--repeat", repeat, "readings per patch (mean and standard deviation)")
+        ->type_name("N")
+        ->check(whole_number(1, 1000));
+}
+
 std::string printable(const std::string &text) {
     std::string out;
     for (std::size_t i = 0; i < text.size();) {

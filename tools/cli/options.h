@@ -20,6 +20,9 @@ CLI::Validator writable_file();
 // imperfect; tools/sim/README.md).
 CLI::Option *add_display_option(CLI::App *sub, std::string &display, const std::string &what);
 
+// --settle MS and --repeat N of the commands that measure patch sets.
+void add_timing_options(CLI::App *sub, int &settle_ms, int &repeat);
+
 // Text for a terminal: control bytes and bytes that are not UTF-8 shown as
 // \xNN, so that no text from outside can move the cursor or set a title.
 std::string printable(const std::string &text);

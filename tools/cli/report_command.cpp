@@ -204,13 +204,7 @@ void add_measuring_options(CLI::App *sub, report_options &o) {
 #endif
     sub->add_option("--patches", o.patches, "the patch set measured (a built-in set or a file)")
         ->type_name("SET|FILE");
-    sub->add_option("--settle", o.settle_ms, "wait this long after showing a patch, milliseconds")
-        ->type_name("MS")
-        ->default_str("200, 0 with --sim")
-        ->check(whole_number(0, 600000));
-    sub->add_option("--repeat", o.repeat, "readings a patch, averaged")
-        ->type_name("N")
-        ->check(whole_number(1, 1000));
+    add_timing_options(sub, o.settle_ms, o.repeat);
     sub->add_option("--save", o.save, "also write the run's readings (CGATS; checked first)")
         ->type_name("FILE")
         ->check(writable_file());

@@ -336,13 +336,7 @@ void add_sequence(CLI::App &app, context &ctx) {
                         "drive levels R G B (0 to 1) as arguments, e.g. 'CMD N5 0.5 0.5 0.5'; it "
                         "must return once the patch is shown (exit status 0)")
             ->type_name("CMD");
-    sub->add_option("--settle", o->settle_ms, "wait this long after showing a patch, milliseconds")
-        ->type_name("MS")
-        ->default_str("200, 0 with --sim")
-        ->check(whole_number(0, 600000));
-    sub->add_option("--repeat", o->repeat, "readings per patch (mean and standard deviation)")
-        ->type_name("N")
-        ->check(whole_number(1, 1000));
+    add_timing_options(sub, o->settle_ms, o->repeat);
     sub->add_option("--out", o->out, "the measurement file")->type_name("FILE")->required();
     sub->add_option("--format", o->format,
                     "cgats, csv or json (JSON Lines) (default: from the extension: .ti3 .cgats "

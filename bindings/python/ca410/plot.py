@@ -321,18 +321,27 @@ def _levels(report: Dict[str, Any], key: str) -> List[Dict[str, Any]]:
     return [g for g in report["grey"]["levels"] if g[key] is not None]
 
 
+def _target_and_measured(ax: Axes, x: List[float], target: List[float],
+                         measured: List[float]) -> None:
+    ax.plot(x, target, "--", color="0.27", label="target")
+    ax.plot(x, measured, "-o", color="#1f4e8c", markersize=4, label="measured")
+
+
+def _finish_grey_chart(ax: Axes, ylabel: str, title: str) -> Axes:
+    ax.set(xlabel="drive level (%)", ylabel=ylabel, title=title)
+    ax.grid(True, alpha=0.3)
+    ax.legend(fontsize=8)
+    return ax
+
+
 def grey_luminance(report: Dict[str, Any], ax: Optional[Axes] = None) -> Axes:
     """Measured against target luminance per grey level."""
     ax = _axes(ax, (6, 4))
     levels = report["grey"]["levels"]
     x = [100 * g["level"] for g in levels]
-    ax.plot(x, [g["target_luminance"] for g in levels], "--", color="0.27", label="target")
-    ax.plot(x, [g["xyz"][1] for g in levels], "-o", color="#1f4e8c", markersize=4,
-            label="measured")
-    ax.set(xlabel="drive level (%)", ylabel="luminance (cd/m²)", title="Grey scale: luminance")
-    ax.grid(True, alpha=0.3)
-    ax.legend(fontsize=8)
-    return ax
+    _target_and_measured(ax, x, [g["target_luminance"] for g in levels],
+                         [g["xyz"][1] for g in levels])
+    return _finish_grey_chart(ax, "luminance (cd/m²)", "Grey scale: luminance")
 
 
 def point_gamma(report: Dict[str, Any], ax: Optional[Axes] = None) -> Axes:
@@ -345,13 +354,8 @@ def point_gamma(report: Dict[str, Any], ax: Optional[Axes] = None) -> Axes:
     if tolerance is not None and levels:
         ax.fill_between(x, [t - tolerance for t in target], [t + tolerance for t in target],
                         color="0.6", alpha=0.3, label=f"tolerance ± {tolerance:.2f}")
-    ax.plot(x, target, "--", color="0.27", label="target")
-    ax.plot(x, [g["point_gamma"] for g in levels], "-o", color="#1f4e8c", markersize=4,
-            label="measured")
-    ax.set(xlabel="drive level (%)", ylabel="point gamma", title="Grey scale: point gamma")
-    ax.grid(True, alpha=0.3)
-    ax.legend(fontsize=8)
-    return ax
+    _target_and_measured(ax, x, target, [g["point_gamma"] for g in levels])
+    return _finish_grey_chart(ax, "point gamma", "Grey scale: point gamma")
 
 
 def rgb_balance(report: Dict[str, Any], ax: Optional[Axes] = None) -> Axes:
@@ -364,11 +368,7 @@ def rgb_balance(report: Dict[str, Any], ax: Optional[Axes] = None) -> Axes:
                                              ("B", "#1565c0", "^"))):
         ax.plot(x, [g["balance"][c] for g in levels], "-", marker=marker, color=col,
                 markersize=4, label=name)
-    ax.set(xlabel="drive level (%)", ylabel="share of the level (%)",
-           title="Grey scale: RGB balance")
-    ax.grid(True, alpha=0.3)
-    ax.legend(fontsize=8)
-    return ax
+    return _finish_grey_chart(ax, "share of the level (%)", "Grey scale: RGB balance")
 
 
 _SECTIONS = {"grey": "grey_delta_e", "gamut": "gamut_delta_e", "checker": "checker_delta_e_max"}
