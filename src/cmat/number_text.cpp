@@ -67,6 +67,20 @@ bool too_large(const char *p, const char *last, bool hex) {
     return position * (hex ? 4 : 1) + exponent > 0;
 }
 
+// The end of the hexadecimal number at `p`: its digits, one point, and a
+// binary exponent only when a digit follows the 'p' and its sign (the
+// library's from_chars would also take "p+-3").
+const char *hex_number_end(const char *p, const char *last) {
+    bool point = false;
+    for (; p < last && (is_hex_digit(*p) || (*p == '.' && !point)); ++p) point |= *p == '.';
+    if (p == last || (*p | 0x20) != 'p') return p;
+    const char *e = p + 1;
+    if (e < last && (*e == '+' || *e == '-')) ++e;
+    if (e == last || *e < '0' || *e > '9') return p;
+    while (e < last && *e >= '0' && *e <= '9') ++e;
+    return e;
+}
+
 }  // namespace
 
 double strtod_c(const char *text, char **end) {
@@ -83,7 +97,8 @@ double strtod_c(const char *text, char **end) {
     double value = 0.0;
     const char *stop = nullptr;
     if (hex_prefix(p)) {
-        const auto r = std::from_chars(p + 2, last, value, std::chars_format::hex);
+        const auto r =
+            std::from_chars(p + 2, hex_number_end(p + 2, last), value, std::chars_format::hex);
         if (r.ec == std::errc::invalid_argument) return 0.0;
         stop = r.ptr;
         if (r.ec == std::errc::result_out_of_range)
